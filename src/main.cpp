@@ -1,0 +1,37 @@
+// velmora: time evolution of the mass accretion rate at the inner edge of a
+// viscous accretion disc, from the analytic (Green's-function) solution of
+// the viscous diffusion equation.
+//
+//   velmora PARAMETER_FILE
+//
+// Step 1: take the parameter-file name from the command line.
+// Step 2: prepare the one model record of the run.
+// Step 3: set up the model and run the evolution (run/driver.h).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "output/fatal.h"
+#include "run/driver.h"
+#include "run/model.h"
+#include "run/settings.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::printf("Usage: velmora PARAMETER_FILE\n");
+    return exit_status::usage;
+  }
+  if (std::strlen(argv[1]) >= NAME_CAPACITY) {
+    std::printf("File name is too long: %s\n", argv[1]);
+    err_m(exit_status::file);
+  }
+  std::snprintf(filename.data(), filename.size(), "%s", argv[1]);
+
+  gmodel mod{};  // every field 0, both supply-law pointers null
+  mod.flag_outer = 0;
+  mod.flag_green = 0;
+  mod.zero_interp.fill(0.0);
+
+  evol_mdot_in(&mod);
+  return exit_status::ok;
+}

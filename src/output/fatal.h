@@ -1,0 +1,27 @@
+// Fatal stops and the program's exit statuses.
+//
+// Nothing in velmora is retried and no function returns an error code: a
+// failure prints one line on standard output and ends the process through
+// exit(), so every open stream, data files included, is flushed and closed.
+#pragma once
+
+namespace exit_status {
+constexpr int ok = 0;
+constexpr int allocation = 1;        // a working array could not be allocated
+constexpr int usage = 2;             // no parameter file named on the command line
+constexpr int invalid_model = 3;     // the parameter file or the model it describes is refused
+constexpr int numerical_library = 4; // GSL reported an error
+constexpr int write_error = 5;       // a data file could not be written
+constexpr int mesh_no_points = 47;   // mesh of 0 points requested
+constexpr int mesh_bounds = 48;      // mesh bounds too close to each other
+constexpr int mesh_flag = 49;        // mesh kind neither linear nor logarithmic
+constexpr int file = 100;            // file name too long, or the file cannot be opened
+constexpr int bessel_table = -1;     // unsupported Bessel order or series too long (255 in the shell)
+}  // namespace exit_status
+
+// Prints "\n\a! Error #<i>: <description>  => STOP !\n" and exits with status i.
+[[noreturn]] void err_m(int i);
+
+// Refuses the model: prints the printf-formatted line (a newline is added)
+// and exits with exit_status::invalid_model. Used before anything is computed.
+[[noreturn]] void refuse_model(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,13 @@
+// Bessel-series response of the torque to a time-dependent outer supply.
+#pragma once
+
+struct gmodel;
+
+// GSL callback over tau; p -> my_Green_params4.
+double integrant_tii(double tau, void* p);
+
+// I_i(t): time integral of mode i over the supply history [0, t].
+double calc_time_int_i(double t, int i, gmodel* mod);
+
+// S(x, t) = sum_i J_l(z_i x) I_i(t).
+double sum_time_int(double x, double t, gmodel* mod);
