@@ -1,0 +1,178 @@
+#!/bin/bash
+# Checks tools/velmora-grid end to end: run folders, their parameter files
+# (values replaced or appended, distinct names), runs that answer the key press
+# by themselves, the summary table and its values, failed and hung runs
+# reported with a non-zero status, the Slurm job array (generated, valid bash,
+# one task per folder, and run task by task here), and, when the program is
+# built, a grid of two tiny real models.
+#
+# The stand-in tests/tools/lib/fake_velmora writes rates whose peak is known
+# from the parameters, so the table can be checked against numbers the grid
+# tool does not compute.
+#
+# Usage: bash grid_runs.sh VELMORA_BINARY SOURCE_DIR
+
+set -u
+binary=${1:-}
+src=${2:-$(cd "$(dirname "$0")/../.." && pwd)}
+lib="$src/tests/tools/lib"
+grid="$src/tools/velmora-grid"
+fake="$lib/fake_velmora"
+source "$lib/check.bash"
+
+command -v parallel >/dev/null || { echo "FAIL: GNU parallel is not installed (tools/install-deps.sh)"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-grid-test.XXXXXX") || exit 1
+trap 'exec 3>&-; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+# The grid tool runs with a standard input that never ends and never delivers a
+# key (a FIFO held open here): a run that waited for a key press would hang
+# there, and the stand-in fails instead.
+mkfifo "$work/keyboard" && exec 3<> "$work/keyboard" || exit 1
+run_grid() { timeout 300 "$grid" "$@" > "$work/out" 2> "$work/err" <&3; }
+column_of() { head -n 1 "$1" | tr '\t' '\n' | grep -n -x -F -- "$2" | cut -d: -f1; }
+field() { awk -F'\t' -v r="$2" -v c="$(column_of "$1" "$3")" 'NR == r + 1 { print $c }' "$1"; }
+
+# A base file with a line of words, a keyword given twice, a trailing comment,
+# no MAX_TIME and no newline at its end.
+printf '%s\n' \
+    "A tiny model for the grid test: words like these are skipped." \
+    "1.989e34 # mass" \
+    "1e25 # mdisk   disc mass in g" \
+    "1e11 # r_out_disk" \
+    "0.3125 # l" \
+    "0.1 # r_ign_in" \
+    "0.9 # r_ign_out" \
+    "0 # sigma_index" \
+    "30 # texp" \
+    "8 # NUM_TIME" \
+    "0.1 # MIN_TIME" \
+    "0 # flag_outer" \
+    "1e26 # mdisk" > tiny.par
+printf 'tiny # name' >> tiny.par
+
+# ---- refusals ---------------------------------------------------------------------
+expect_status 2 "no argument gives the usage" run_grid
+expect "the usage names the command" contains "$work/err" "Usage: velmora-grid"
+expect_status 2 "an unknown keyword" run_grid --velmora "$fake" -o g0 tiny.par mdsik=1e24,2e24
+expect "is named" contains "$work/err" "'mdsik' is not a velmora keyword"
+expect_status 2 "a fractional value of a %d keyword" run_grid --velmora "$fake" -o g0 tiny.par NUM_TIME=2.5
+expect_status 2 "varying the name" run_grid --velmora "$fake" -o g0 tiny.par name=a,b
+expect_status 1 "an order whose table is too short for the run" run_grid --velmora "$fake" -o g0 tiny.par l=0.4,0.1
+expect "is explained" contains "$work/err" "tiny_l=0.1: order l = 0.1 is not supported"
+expect_status 1 "flag_outer 2 with an order without supply coefficients" run_grid --velmora "$fake" -o g0 tiny.par flag_outer=2 l=0.5
+expect "is explained" contains "$work/err" "flag_outer 2 needs an order with supply coefficients"
+expect "a refused grid leaves no folder behind" test ! -e g0
+
+# ---- a grid of four models ----------------------------------------------------------
+start=$(date +%s)
+expect_status 0 "a grid of 2 x 2 models" run_grid --velmora "$fake" -j 2 -o grid tiny.par l=0.4,0.25 mdisk=1e24,3e24 MAX_TIME=3
+elapsed=$(( $(date +%s) - start ))
+expect "it ran without waiting for a key press (${elapsed} s)" test "$elapsed" -lt 30
+expect "it says how many run at a time" contains "$work/out" "Running 4 models, 2 at a time"
+expect "it prints where the summary is" contains "$work/out" "Summary: $work/grid/summary.tsv"
+
+folders=("tiny_l=0.4_mdisk=1e24_MAX_TIME=3" "tiny_l=0.4_mdisk=3e24_MAX_TIME=3" "tiny_l=0.25_mdisk=1e24_MAX_TIME=3" "tiny_l=0.25_mdisk=3e24_MAX_TIME=3")
+ls_want=$(printf '%s\n' "${folders[@]}" | sort)
+expect "one folder per combination, named after its values" test "$(cd grid && ls -d tiny_* | sort)" = "$ls_want"
+names=""
+for f in "${folders[@]}"; do
+    par="grid/$f/model.par"
+    l=$(sed 's/.*_l=\([^_]*\)_.*/\1/' <<<"$f")
+    md=$(sed 's/.*_mdisk=\([^_]*\)_.*/\1/' <<<"$f")
+    expect "$f: its parameter file" test -f "$par"
+    expect "$f: the line of words is kept" test "$(head -n 1 "$par")" = "$(head -n 1 tiny.par)"
+    expect "$f: both mdisk lines carry $md" test "$(awk '$2 == "#" && $3 == "mdisk" { print $1 }' "$par" | sort -u)" = "$md"
+    expect "$f: the comment after a replaced value stays" contains "$par" "$md # mdisk   disc mass in g"
+    expect "$f: l is replaced in its line" test "$(sed -n 5p "$par")" = "$l # l"
+    expect "$f: the missing MAX_TIME is appended" contains "$par" "3 # MAX_TIME"
+    expect "$f: the name is the folder's" test "$(awk '$2 == "#" && $3 == "name" { v = $1 } END { print v }' "$par")" = "$f"
+    names+="$(awk '$2 == "#" && $3 == "name" { v = $1 } END { print v }' "$par")"$'\n'
+    data="grid/$f/mdotin_$f.dat"
+    expect "$f: the run wrote its own accretion-rate file" test -f "$data"
+    expect "$f: the run read mdisk $md" near_rel "$(sed -n 's/^#mdisk=//p' "$data")" "$md" 1e-6
+    expect "$f: the run read l $l" near_rel "$(sed -n 's/^#l=//p' "$data")" "$l" 1e-6
+    expect "$f: exit status 0 recorded" test "$(cat "grid/$f/exit_status")" = 0
+done
+expect "the four names are distinct" test "$(sort -u <<<"${names%$'\n'}" | wc -l)" -eq 4
+
+summary=grid/summary.tsv
+expect "the summary exists" test -f "$summary"
+expect "its header names the varied keywords and the results" test "$(head -n 1 "$summary")" = \
+    "$(printf 'folder\tl\tmdisk\tMAX_TIME\texit_status\tpeak_Mdot_in(g/s)\tt_peak(s)\tt_peak(days)\tt_peak(texp)\tn_times\trun_time(s)\tnote')"
+expect "one line per model" test "$(tail -n +2 "$summary" | wc -l)" -eq 4
+# The stand-in's peak: mdisk * 1e-7 * (1 + k) at index k = NUM_TIME / 2 = 4, at the
+# time 0.1 texp * (3 / 0.1)^(4/7); the tolerance is the rounding of "%e".
+t_peak=$(awk 'BEGIN { printf "%.10e", 0.1 * 30 * 86400 * (30 ^ (4 / 7)) }')
+for r in 1 2 3 4; do
+    f=${folders[$((r - 1))]}
+    md=$(sed 's/.*_mdisk=\([^_]*\)_.*/\1/' <<<"$f")
+    expect "row $r is $f" test "$(field "$summary" "$r" folder)" = "$f"
+    expect "row $r: varied values" test "$(field "$summary" "$r" l)/$(field "$summary" "$r" mdisk)/$(field "$summary" "$r" MAX_TIME)" = \
+        "$(sed 's/.*_l=\([^_]*\)_mdisk=\([^_]*\)_MAX_TIME=\(.*\)/\1\/\2\/\3/' <<<"$f")"
+    expect "row $r: exit status 0" test "$(field "$summary" "$r" exit_status)" = 0
+    expect "row $r: peak rate 5e-7 mdisk" near_rel "$(field "$summary" "$r" 'peak_Mdot_in(g/s)')" "$(awk -v m="$md" 'BEGIN { print 5e-7 * m }')" 1e-6
+    expect "row $r: peak time in s" near_rel "$(field "$summary" "$r" 't_peak(s)')" "$t_peak" 1e-6
+    expect "row $r: peak time in days" near_rel "$(field "$summary" "$r" 't_peak(days)')" "$(awk -v t="$t_peak" 'BEGIN { print t / 86400 }')" 1e-6
+    expect "row $r: peak time in texp" near_rel "$(field "$summary" "$r" 't_peak(texp)')" "$(awk -v t="$t_peak" 'BEGIN { print t / (30 * 86400) }')" 1e-6
+    expect "row $r: eight output times" test "$(field "$summary" "$r" n_times)" = 8
+done
+
+rm "$summary"
+expect_status 0 "--summary rewrites the table of an existing grid" run_grid --summary grid
+expect "the same four lines" test "$(tail -n +2 "$summary" | wc -l)" -eq 4
+
+# ---- failed and hung runs ------------------------------------------------------------
+expect_status 1 "a grid with a run that fails" run_grid --velmora "$fake" --no-check -o gfail tiny.par l=0.1,0.4 MAX_TIME=3
+expect "the failure is named on the console" contains "$work/err" "FAILED: $work/gfail/tiny_l=0.1_MAX_TIME=3: velmora failed with exit status 255"
+expect "the summary still has both models" test "$(tail -n +2 gfail/summary.tsv | wc -l)" -eq 2
+expect "the failed model's status is in the table" test "$(field gfail/summary.tsv 1 exit_status)/$(field gfail/summary.tsv 1 'peak_Mdot_in(g/s)')" = 255/NA
+expect "the good model has its peak" near_rel "$(field gfail/summary.tsv 2 'peak_Mdot_in(g/s)')" 5e19 1e-6
+
+start=$(date +%s)
+expect_status 1 "a grid with a run that never ends, under --timeout 2" run_grid --velmora "$fake" --timeout 2 -o ghang tiny.par NUM_TIME=8,999 MAX_TIME=3
+elapsed=$(( $(date +%s) - start ))
+expect "the hung run is stopped (${elapsed} s)" test "$elapsed" -lt 30
+expect "and reported with status 124" test "$(field ghang/summary.tsv 2 exit_status)" = 124
+expect "as stopped by the time limit" contains "$work/err" "tiny_NUM_TIME=999_MAX_TIME=3: stopped by the time limit"
+
+# ---- Slurm job array ---------------------------------------------------------------
+expect_status 0 "--slurm writes a job array" run_grid --velmora "$fake" --slurm --sbatch --time=00:10:00 -o gslurm tiny.par mdisk=1e24,2e24,4e24 MAX_TIME=3
+script=gslurm/velmora-grid.slurm
+expect "the script is where it says" contains "$work/out" "Slurm script: $work/$script"
+expect "it is valid bash" bash -n "$script"
+expect "one array task per folder" contains "$script" "#SBATCH --array=0-2"
+expect "the extra #SBATCH line" contains "$script" "#SBATCH --time=00:10:00"
+for m in 1e24 2e24 4e24; do
+    expect "it names the folder of mdisk $m" contains "$script" "$work/gslurm/tiny_mdisk=${m}_MAX_TIME=3"
+done
+expect "nothing ran" test -z "$(ls gslurm/*/exit_status 2>/dev/null)"
+for task in 0 1 2; do
+    SLURM_ARRAY_TASK_ID=$task timeout 60 bash "$script" > /dev/null <&3
+done
+expect_status 0 "the three array tasks, run here one by one, complete the grid" run_grid --summary gslurm
+expect "task 2 ran the third model" near_rel "$(field gslurm/summary.tsv 3 'peak_Mdot_in(g/s)')" 2e18 1e-6
+
+# ---- two tiny models with the real program ----------------------------------------
+if [ -n "$binary" ] && [ -x "$binary" ]; then
+    printf '%s\n' "1.989e34 # mass" "1e24 # mdisk" "1e11 # r_out_disk" "0.4 # l" "0.1 # r_ign_in" \
+        "0.9 # r_ign_out" "0 # sigma_index" "30 # texp" "0 # kappa" "1.5 # MIN_TIME" "3 # MAX_TIME" \
+        "2 # NUM_TIME" "0 # save" "0 # flag_outer" "real # name" > real.par
+    expect_status 0 "a grid of two real models" run_grid --velmora "$binary" --timeout 600 -o greal real.par mdisk=1e24,2e24
+    cat "$work/err"
+    s=greal/summary.tsv
+    expect "two lines" test "$(tail -n +2 "$s" | wc -l)" -eq 2
+    expect "both ran with status 0" test "$(field "$s" 1 exit_status)/$(field "$s" 2 exit_status)" = 0/0
+    expect "two output times each" test "$(field "$s" 1 n_times)/$(field "$s" 2 n_times)" = 2/2
+    # The diffusion equation is linear in the initial mass and doubling is exact
+    # in floating point, so twice mdisk gives exactly twice the rate; 1e-6 only
+    # absorbs the rounding of the printed "%e".
+    expect "twice mdisk, twice the peak rate" near_rel "$(field "$s" 2 'peak_Mdot_in(g/s)')" "$(awk -v p="$(field "$s" 1 'peak_Mdot_in(g/s)')" 'BEGIN { print 2 * p }')" 1e-6
+    expect "the same peak time" test "$(field "$s" 1 't_peak(s)')" = "$(field "$s" 2 't_peak(s)')"
+    expect "past texp the rate falls, so the peak is the first output time, 1.5 texp" near_rel "$(field "$s" 1 't_peak(texp)')" 1.5 1e-6
+else
+    echo "note: no built velmora at '${binary}': the grid ran with the stand-in only"
+fi
+
+finish
