@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "numerics/gsl_errors.h"
 #include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
@@ -43,12 +44,17 @@ void run_evolution(gmodel* mod) {
   const double step = std::pow(MAX_TIME / MIN_TIME, 1.0 / (static_cast<double>(NUM_TIME) - 1.0));
   double abserr = 0.0;
 
+  set_run_context("the initial torque profile", NAN);
   set_initial_F(mod);
 
   for (int i = 0; i < NUM_TIME; ++i) {
     const double t = MIN_TIME * std::pow(step, static_cast<double>(i));
     std::printf(" Now t=%.4f s =%.4f days = %.4f * texp\n", t, t / phys::seconds_per_day, t / mod->texp);
-    if (save >= 1) save_F_t(t, mod, i);
+    if (save >= 1) {
+      set_run_context("the torque profile snapshot", t);
+      save_F_t(t, mod, i);
+    }
+    set_run_context("the inner accretion rate", t);
     const double mdin = mdot_in_t1(t, &abserr, mod);
     std::printf("mdin=%e\n", mdin);
     std::fflush(nullptr);

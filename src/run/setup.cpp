@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "numerics/gsl_errors.h"
 #include "output/registered_file.h"
 #include "run/driver.h"
 #include "run/model.h"
@@ -39,6 +40,7 @@ double viscous_time_times_nu0(const gmodel* mod) {
 }  // namespace
 
 void set_up_model(gmodel* mod) {
+  set_run_context("the set-up of the model", NAN);
   FILE* IN = open_registered_file(filename.data(), "r");
   read_parameters(IN, mod);
 
