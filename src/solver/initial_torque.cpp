@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
 #include "run/constants.h"
@@ -99,7 +100,7 @@ void set_initial_F(gmodel* mod) {
     std::fprintf(OUT, "%d\t%e\t%e\t%e\t%e\t%e\n", j, x1[j], radius_at(x1[j], mod),
                  hout * std::pow(x1[j], 2.0 * mod->l), g_init[j], mod->zero_interp[j]);
   }
-  std::fclose(OUT);
+  close_data_file(OUT, name.data());
 
   mod->zero_interp = g_init;
 }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
 #include "run/model.h"
@@ -47,5 +48,5 @@ void save_F_t(double t, gmodel* mod, int ti) {
     const double F = F_x_t(x[j], t, mod);
     std::fprintf(OUT, "%d\t%e\t%e\t%e\t%e\t%e\t%e\n", j, x[j], r, h, F, mod->zero_interp[j], t);
   }
-  std::fclose(OUT);
+  close_data_file(OUT, name.data());
 }
