@@ -13,8 +13,10 @@
 // answers from a natural cubic spline through those 50 values. Callers clear
 // the flag at the start of every radial integral (the torque and the accretion
 // rate), which is what makes the x, t and source_val of later requests
-// irrelevant until then. The mesh is a std::array, so building it cannot fail;
-// the spline and its accelerator are owned for the length of one request.
+// irrelevant until then. The mesh is a std::array on the stack: no allocation,
+// so the fatal stop for a failed allocation (err_m(1)) cannot occur here. The
+// spline and its accelerator are owned for the length of one request; GSL
+// reports a failure to allocate them through its error handler.
 #include "solver/source_convolution.h"
 
 #include <array>

@@ -52,6 +52,7 @@ TEST(AccretionFit, ScatterGivesTheSlopesStandardError) {
 // shape, so their ratio is checked to 2e-3.
 TEST(AccretionRate, LateRateDecaysOnTheViscousTime) {
   gmodel mod = make_model(0.5);
+  solver_testing::fill_whole_disc(&mod);
   double err2 = 0.0, err3 = 0.0, m2 = 0.0;
   const std::string out = captured_stdout([&] { m2 = mdot_in_t1(2.0 * mod.texp, &err2, &mod); });
   double m3 = 0.0;
@@ -75,6 +76,7 @@ TEST(AccretionRate, LateRateDecaysOnTheViscousTime) {
 // [sum xi sin(z0 xi) / sum xi^2] / [z0 cos(z0 xi_r)]. Quadrature tolerance 1e-3 each.
 TEST(AccretionRate, DerivativeMethodAgreesWithTheFit) {
   gmodel mod = make_model(0.5);
+  solver_testing::fill_whole_disc(&mod);
   r_inner_dotM = std::pow(MINX, 4.0 * mod.l) * EVALUATION_RADIUS_MARGIN;
   const double t = 3.0 * mod.texp, z0 = mod.zeroes[0];
   const double xi_r = std::pow(r_inner_dotM, 0.5);

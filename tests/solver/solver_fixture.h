@@ -70,6 +70,12 @@ inline gmodel make_model(double l) {
   return mod;
 }
 
+// Initial matter over the whole disc: a smooth torque, whose integrals need few subdivisions.
+inline void fill_whole_disc(gmodel* mod) {
+  mod->r_ign_in = 0.0;
+  mod->r_ign_out = 2.0 * mod->r_out_vis;
+}
+
 // Runs `body` with standard output captured; returns what it printed.
 template <typename Body>
 std::string captured_stdout(Body body) {

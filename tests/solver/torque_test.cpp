@@ -36,10 +36,7 @@ class InitialTorqueRecovered : public ::testing::TestWithParam<recovery_case> {}
 // nearer edge: a few per mil (measured 4e-3), checked to 1e-2.
 TEST_P(InitialTorqueRecovered, AtEarlyTimeInsideTheZone) {
   gmodel mod = make_model(0.5);
-  if (GetParam().whole_disc) {
-    mod.r_ign_in = 0.0;
-    mod.r_ign_out = 2.0 * mod.r_out_vis;
-  }
+  if (GetParam().whole_disc) solver_testing::fill_whole_disc(&mod);
   double F = 0.0;
   captured_stdout([&] { F = F_x_t(0.5, 1e-6 * mod.texp, &mod); });
   EXPECT_TRUE(near_rel(F, F_initial(0.5, &mod), GetParam().tolerance));
@@ -52,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Torque, InitialTorqueRecovered,
 
 TEST(Torque, XiFormIsTheSameEvaluation) {
   gmodel mod = make_model(0.4);
+  solver_testing::fill_whole_disc(&mod);
   const double t = 1.5 * mod.texp, xi = 0.3;
   my_Green_params2 params{t, &mod};
   double by_xi = 0.0, by_x = 0.0;
