@@ -41,6 +41,13 @@ inline void fill_zeros(gmodel* mod, int n) {
   }
 }
 
+// nu0 and kappa from texp and the first zero, as the set-up derives them.
+inline void derive_constants(gmodel* mod) {
+  const double l = mod->l;
+  mod->nu0 = std::pow(l / mod->zeroes[0], 2) * phys::sixteen_thirds * std::pow(mod->r_out_disk, 0.5 / l) / mod->texp;
+  mod->kappa = std::sqrt((l * l * 16.0) / (mod->nu0 * 3.0 * std::pow(phys::G * mod->mass, 0.5 / l)));
+}
+
 // Mass 1e33 g, disc radius 1e11 cm, viscous time 10 days, initial disc of
 // 1e24 g filling [0.1, 0.6] of the disc radius with Sigma ~ r^-1; nu0 and
 // kappa from texp as the set-up derives them, so term i of the Green's
@@ -65,8 +72,7 @@ inline gmodel make_model(double l) {
   } else {
     fill_zeros(&mod, SERIES_LENGTH);
   }
-  mod.nu0 = std::pow(l / mod.zeroes[0], 2) * phys::sixteen_thirds * std::pow(mod.r_out_disk, 0.5 / l) / mod.texp;
-  mod.kappa = std::sqrt((l * l * 16.0) / (mod.nu0 * 3.0 * std::pow(phys::G * mod.mass, 0.5 / l)));
+  derive_constants(&mod);
   return mod;
 }
 
