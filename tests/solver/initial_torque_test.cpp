@@ -6,13 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include <gsl/gsl_integration.h>
 
-#include "output/model_header.h"
 #include "solver/initial_torque.h"
 #include "solver_fixture.h"
 #include "tables/mesh.h"
@@ -92,16 +89,6 @@ class InitialProfileFile : public ::testing::Test {
   std::filesystem::path old_dir;
 };
 
-std::string header_of(gmodel* mod) {
-  FILE* f = std::tmpfile();
-  write_model(f, mod);
-  std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
-  std::rewind(f);
-  EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
-  std::fclose(f);
-  return text;
-}
-
 // Header, the 55-byte legend, 99 lines of six fields; column 6 is the profile
 // held before the call; zero_interp is filled afterwards, cut to the zone.
 // The accumulated mesh ends just above 1, so with the zone reaching the disc
@@ -115,28 +102,22 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
   EXPECT_EQ(out,
             "Begin set_initial_F ()\n\nsave initial F begins\nSave F(x,t) distribution to F_x_ring1.dat\n");
 
-  const std::string text = testing_support::read_file(dir / "F_x_ring1.dat");
-  const std::string head = header_of(&mod);
   const std::string legend = "#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0 (shifted on x!)\n#7=t\n";
-  ASSERT_EQ(text.compare(0, head.size(), head), 0);
-  ASSERT_EQ(text.compare(head.size(), legend.size(), legend), 0);
-
+  const auto rows = solver_testing::rows_after(testing_support::read_file(dir / "F_x_ring1.dat"),
+                                               solver_testing::header_text(&mod) + legend);
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX, 1.0, NUM_COOR, MESH_LINEAR, x.data());
-  std::istringstream lines(text.substr(head.size() + legend.size()));
-  std::string line;
-  int j = 0;
-  for (; std::getline(lines, line); ++j) {
-    std::vector<std::string> fields;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, '\t');) fields.push_back(f);
-    ASSERT_EQ(fields.size(), 6u) << line;
-    EXPECT_EQ(std::stoi(fields[0]), j);
-    EXPECT_TRUE(near_rel(std::stod(fields[1]), x[j], 1e-6));
-    EXPECT_TRUE(near_rel(std::stod(fields[4]), mod.zero_interp[j], 1e-6));
-    EXPECT_EQ(fields[5], "0.000000e+00");
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(NUM_COOR));
+  for (int j = 0; j < NUM_COOR; ++j) {
+    const auto& f = rows[j];
+    ASSERT_EQ(f.size(), 6u) << j;
+    EXPECT_EQ(f[0], std::to_string(j));
+    EXPECT_EQ(f[1], solver_testing::printed(x[j]));
+    EXPECT_EQ(f[2], solver_testing::printed(mod.r_out_vis * std::pow(x[j], 1.6)));
+    EXPECT_EQ(f[3], solver_testing::printed(hout_of(&mod) * std::pow(x[j], 0.8)));
+    EXPECT_EQ(f[4], solver_testing::printed(mod.zero_interp[j]));
+    EXPECT_EQ(f[5], "0.000000e+00");
   }
-  EXPECT_EQ(j, NUM_COOR);
   ASSERT_GT(x[NUM_COOR - 1], 1.0);
   EXPECT_EQ(mod.zero_interp[NUM_COOR - 1], 0.0);
   for (int k = 0; k < NUM_COOR - 1; ++k) EXPECT_EQ(mod.zero_interp[k], F_initial(x[k], &mod)) << k;

@@ -3,13 +3,9 @@
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "output/model_header.h"
 #include "solver/snapshot.h"
 #include "solver/torque.h"
 #include "solver_fixture.h"
@@ -17,17 +13,12 @@
 
 using solver_testing::captured_stdout;
 using solver_testing::make_model;
+using solver_testing::printed;
 
 namespace {
 
 double constant_rate(double) { return 1e17; }
 double no_change(double) { return 0.0; }
-
-std::string printed(double v) {
-  char s[32];
-  std::snprintf(s, sizeof s, "%e", v);
-  return s;
-}
 
 // An empty disc fed at a constant rate past texp: every torque is a short
 // integral, so the 99 points of a snapshot stay cheap, and F is not zero.
@@ -49,39 +40,23 @@ TEST(Snapshot, FileFormat) {
   EXPECT_EQ(out.rfind("\nsave_F_t begins\nSave F(x,t) distribution to F_x12.dat\n", 0), 0u);
   EXPECT_EQ(solver_testing::count_of(out, "\nCalculate F_x_t at x="), NUM_COOR);
 
-  FILE* f = std::tmpfile();
-  write_model(f, &mod);
-  std::string head(static_cast<std::size_t>(std::ftell(f)), '\0');
-  std::rewind(f);
-  ASSERT_EQ(std::fread(head.data(), 1, head.size(), f), head.size());
-  std::fclose(f);
-
-  const std::string text = testing_support::read_file(dir / "F_x12.dat");
   const std::string legend = "#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0\n#7=t\n";
-  ASSERT_EQ(text.compare(0, head.size(), head), 0);
-  ASSERT_EQ(text.compare(head.size(), legend.size(), legend), 0);
-
+  const auto rows = solver_testing::rows_after(testing_support::read_file(dir / "F_x12.dat"),
+                                               solver_testing::header_text(&mod) + legend);
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX, 1.0, NUM_COOR, MESH_LINEAR, x.data());
-  std::istringstream lines(text.substr(head.size() + legend.size()));
-  std::string line;
-  int j = 0;
-  for (; std::getline(lines, line); ++j) {
-    std::vector<std::string> fields;
-    std::istringstream in(line);
-    for (std::string s; std::getline(in, s, '\t');) fields.push_back(s);
-    ASSERT_EQ(fields.size(), 7u) << line;
-    EXPECT_EQ(fields[0], std::to_string(j));
-    EXPECT_EQ(fields[1], printed(x[j]));
-    EXPECT_EQ(fields[2], printed(mod.r_out_vis * std::pow(x[j], 2.0)));
-    EXPECT_EQ(fields[3], printed(hout_of(&mod) * x[j]));
-    EXPECT_EQ(fields[5], printed(mod.zero_interp[j]));
-    EXPECT_EQ(fields[6], printed(t));
-    if (j == 0 || j == 60) {
-      captured_stdout([&] { EXPECT_EQ(fields[4], printed(F_x_t(x[j], t, &mod))); });
-    }
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(NUM_COOR));
+  for (int j = 0; j < NUM_COOR; ++j) {
+    const auto& f = rows[j];
+    ASSERT_EQ(f.size(), 7u) << j;
+    EXPECT_EQ(f[0], std::to_string(j));
+    EXPECT_EQ(f[1], printed(x[j]));
+    EXPECT_EQ(f[2], printed(mod.r_out_vis * std::pow(x[j], 2.0)));
+    EXPECT_EQ(f[3], printed(hout_of(&mod) * x[j]));
+    EXPECT_EQ(f[5], printed(mod.zero_interp[j]));
+    EXPECT_EQ(f[6], printed(t));
   }
-  EXPECT_EQ(j, NUM_COOR);
+  for (int j : {0, 60}) captured_stdout([&] { EXPECT_EQ(rows[j][4], printed(F_x_t(x[j], t, &mod))); });
   std::filesystem::current_path(old_dir);
 }
 

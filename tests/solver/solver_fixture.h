@@ -5,11 +5,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include <gsl/gsl_sf_bessel.h>
 
+#include "output/model_header.h"
 #include "run/constants.h"
 #include "run/model.h"
 #include "run/settings.h"
@@ -102,6 +105,38 @@ inline int count_of(const std::string& text, const std::string& what) {
 inline void stdout_to_stderr() {
   std::fflush(stdout);
   dup2(2, 1);
+}
+
+// The header block that write_model writes for the model, as text.
+inline std::string header_text(gmodel* mod) {
+  FILE* f = std::tmpfile();
+  write_model(f, mod);
+  std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+  std::rewind(f);
+  EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
+  std::fclose(f);
+  return text;
+}
+
+// The tab-separated fields of every line after `prefix`; an empty result
+// (and a test failure) when the text does not begin with `prefix`.
+inline std::vector<std::vector<std::string>> rows_after(const std::string& text, const std::string& prefix) {
+  std::vector<std::vector<std::string>> rows;
+  EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0) << "the file does not begin with header and legend";
+  if (text.compare(0, prefix.size(), prefix) != 0) return rows;
+  std::istringstream lines(text.substr(prefix.size()));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream in(line);
+    rows.emplace_back();
+    for (std::string field; std::getline(in, field, '\t');) rows.back().push_back(field);
+  }
+  return rows;
+}
+
+inline std::string printed(double v) {
+  char s[32];
+  std::snprintf(s, sizeof s, "%e", v);
+  return s;
 }
 
 }  // namespace solver_testing
