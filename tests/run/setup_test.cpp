@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"ModeNegative", "-1 # flag_outer\n", "flag_outer = -1"},
                       Refusal{"ModeTwoWithoutTables", "0.5 # l\n2 # flag_outer\n", "flag_outer = 2 needs l"},
                       Refusal{"ZeroMass", "0 # mass\n", "mass = 0 "},
-                      Refusal{"NegativeRadius", "-1e11 # r_out_disk\n", "r_out_disk = -1e\\+11"},
+                      Refusal{"NegativeRadius", "-1e11 # r_out_disk\n", "r_out_disk = -100000000000 "},
                       Refusal{"NoViscousTime", "0 # texp\n0 # kappa\n", "texp \\(derived, s\\) = 0 "},
                       Refusal{"ZeroMinTime", "0 # MIN_TIME\n", "MIN_TIME = 0 "},
                       Refusal{"InfiniteMaxTime", "inf # MAX_TIME\n", "MAX_TIME = inf"},
