@@ -20,7 +20,7 @@ constexpr double SOLAR_MASS = 1.989e33;  // g
 // Rounding of a few chained pow/sqrt operations on values of order one.
 constexpr double ROUNDING = 1e-14;
 
-class SetUp : public ::testing::Test {
+class ModelSetUp : public ::testing::Test {
  protected:
   void SetUp() override {
     testing_support::reset_globals();
@@ -47,7 +47,7 @@ class SetUp : public ::testing::Test {
   gmodel mod{};
 };
 
-TEST_F(SetUp, ViscousTimeGivenInDaysFixesNu0AndKappa) {
+TEST_F(ModelSetUp, ViscousTimeGivenInDaysFixesNu0AndKappa) {
   const std::string out = set_up(base_model() + "10 # texp\n123 # kappa\n0.1 # MIN_TIME\n10 # MAX_TIME\n");
   EXPECT_EQ(mod.texp, 864000.0);
   EXPECT_EQ(MIN_TIME, 0.1 * 864000.0);
@@ -72,7 +72,7 @@ TEST_F(SetUp, ViscousTimeGivenInDaysFixesNu0AndKappa) {
   EXPECT_EQ(mod.accr_out, nullptr);
 }
 
-TEST_F(SetUp, KappaBranchGivesBackTheGivenKappa) {
+TEST_F(ModelSetUp, KappaBranchGivesBackTheGivenKappa) {
   const std::string out = set_up(base_model() + "0 # texp\n2.5e-3 # kappa\n");
   EXPECT_TRUE(near_rel(mod.kappa, 2.5e-3, ROUNDING));
   EXPECT_GT(mod.texp, 0.0);
@@ -84,7 +84,7 @@ TEST_F(SetUp, KappaBranchGivesBackTheGivenKappa) {
   EXPECT_EQ(count, 2u);
 }
 
-TEST_F(SetUp, SupplyLawInstalledOnlyForModeTwo) {
+TEST_F(ModelSetUp, SupplyLawInstalledOnlyForModeTwo) {
   set_up(base_model() + "30 # texp\n2 # flag_outer\n");
   ASSERT_NE(mod.accr_out, nullptr);
   ASSERT_NE(mod.d_accr_out_d_t, nullptr);
@@ -94,7 +94,7 @@ TEST_F(SetUp, SupplyLawInstalledOnlyForModeTwo) {
 }
 
 // The innermost mesh radius MINX^(4l) r_out against the marginally stable orbit 6 G M / c^2.
-TEST_F(SetUp, EvaluationRadiusAtAndBelowTheMarginallyStableOrbit) {
+TEST_F(ModelSetUp, EvaluationRadiusAtAndBelowTheMarginallyStableOrbit) {
   const double mass = 10 * SOLAR_MASS;
   const double rms = mass * phys::six_G / phys::c_light / phys::c_light;
   const double l = 0.4;
@@ -128,7 +128,7 @@ struct Refusal {
   const char* message;  // a regular expression the console line must match
 };
 
-class Refused : public SetUp, public ::testing::WithParamInterface<Refusal> {};
+class Refused : public ModelSetUp, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(Refused, WithStatusThreeAndAMessageNamingTheKeyword) {
   const Refusal& r = GetParam();
