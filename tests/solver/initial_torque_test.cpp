@@ -98,13 +98,14 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
   mod.r_ign_in = 1e-20;
   mod.r_ign_out = mod.r_out_vis;
   mod.zero_interp.fill(0.0);
+  const std::string head = solver_testing::header_text(&mod);
   const std::string out = solver_testing::captured_stdout([&] { set_initial_F(&mod); });
   EXPECT_EQ(out,
             "Begin set_initial_F ()\n\nsave initial F begins\nSave F(x,t) distribution to F_x_ring1.dat\n");
 
   const std::string legend = "#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0 (shifted on x!)\n#7=t\n";
   const auto rows = solver_testing::rows_after(testing_support::read_file(dir / "F_x_ring1.dat"),
-                                               solver_testing::header_text(&mod) + legend);
+                                               head + legend);
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX, 1.0, NUM_COOR, MESH_LINEAR, x.data());
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(NUM_COOR));
