@@ -125,4 +125,18 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
   EXPECT_GT(mod.zero_interp[0], 0.0);
 }
 
+// A run name that makes the file name 600 characters or more reaches the
+// open whole and is refused there, not cut to a name that fits.
+TEST_F(InitialProfileFile, OverlongNameIsRefusedWhole) {
+  const std::string run_name(NAME_CAPACITY - 8, 'n');
+  std::snprintf(NAME.data(), NAME.size(), "%s", run_name.c_str());
+  gmodel mod = make_model(0.5);
+  EXPECT_EXIT(
+      {
+        solver_testing::stdout_to_stderr();
+        set_initial_F(&mod);
+      },
+      ::testing::ExitedWithCode(100), "File name is too long: F_x_" + run_name + "\\.dat");
+}
+
 }  // namespace
