@@ -98,13 +98,14 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
   mod.r_ign_in = 1e-20;
   mod.r_ign_out = mod.r_out_vis;
   mod.zero_interp.fill(0.0);
+  const std::string head = solver_testing::header_text(&mod);
   const std::string out = solver_testing::captured_stdout([&] { set_initial_F(&mod); });
   EXPECT_EQ(out,
             "Begin set_initial_F ()\n\nsave initial F begins\nSave F(x,t) distribution to F_x_ring1.dat\n");
 
   const std::string legend = "#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0 (shifted on x!)\n#7=t\n";
   const auto rows = solver_testing::rows_after(testing_support::read_file(dir / "F_x_ring1.dat"),
-                                               solver_testing::header_text(&mod) + legend);
+                                               head + legend);
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX, 1.0, NUM_COOR, MESH_LINEAR, x.data());
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(NUM_COOR));
@@ -122,6 +123,20 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
   EXPECT_EQ(mod.zero_interp[NUM_COOR - 1], 0.0);
   for (int k = 0; k < NUM_COOR - 1; ++k) EXPECT_EQ(mod.zero_interp[k], F_initial(x[k], &mod)) << k;
   EXPECT_GT(mod.zero_interp[0], 0.0);
+}
+
+// A run name that makes the file name 600 characters or more reaches the
+// open whole and is refused there, not cut to a name that fits.
+TEST_F(InitialProfileFile, OverlongNameIsRefusedWhole) {
+  const std::string run_name(NAME_CAPACITY - 8, 'n');
+  std::snprintf(NAME.data(), NAME.size(), "%s", run_name.c_str());
+  gmodel mod = make_model(0.5);
+  EXPECT_EXIT(
+      {
+        solver_testing::stdout_to_stderr();
+        set_initial_F(&mod);
+      },
+      ::testing::ExitedWithCode(100), "File name is too long: F_x_" + run_name + "\\.dat");
 }
 
 }  // namespace

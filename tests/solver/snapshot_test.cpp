@@ -36,13 +36,14 @@ TEST(Snapshot, FileFormat) {
   for (int j = 0; j < NUM_COOR; ++j) mod.zero_interp[j] = 1e30 * (j + 1);
   const double t = 2.0 * mod.texp;
 
+  const std::string head = solver_testing::header_text(&mod);  // the record as save_F_t finds it
   const std::string out = captured_stdout([&] { save_F_t(t, &mod, 12); });
   EXPECT_EQ(out.rfind("\nsave_F_t begins\nSave F(x,t) distribution to F_x12.dat\n", 0), 0u);
   EXPECT_EQ(solver_testing::count_of(out, "\nCalculate F_x_t at x="), NUM_COOR);
 
   const std::string legend = "#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0\n#7=t\n";
   const auto rows = solver_testing::rows_after(testing_support::read_file(dir / "F_x12.dat"),
-                                               solver_testing::header_text(&mod) + legend);
+                                               head + legend);
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX, 1.0, NUM_COOR, MESH_LINEAR, x.data());
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(NUM_COOR));
