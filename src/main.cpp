@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numerics/gsl_errors.h"
 #include "output/fatal.h"
 #include "run/driver.h"
 #include "run/model.h"
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
     err_m(exit_status::file);
   }
   std::snprintf(filename.data(), filename.size(), "%s", argv[1]);
+
+  install_gsl_error_handler();
 
   gmodel mod{};  // every field 0, both supply-law pointers null
   mod.flag_outer = 0;

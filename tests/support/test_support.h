@@ -11,7 +11,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <functional>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "run/settings.h"
 
@@ -91,6 +93,32 @@ inline RunResult run_in(const std::filesystem::path& dir, const std::string& com
 // Runs the built velmora on `args` inside `dir`.
 inline RunResult run_velmora(const std::filesystem::path& dir, const std::string& args) {
   return run_in(dir, std::string("'") + VELMORA_BINARY + "' " + args);
+}
+
+// Runs `body` in a forked child whose standard output goes to a file, and
+// returns the child's exit status and what it printed. For the fatal paths,
+// which print on standard output and end the process.
+inline RunResult run_forked(const std::function<void()>& body) {
+  char path[] = "/tmp/velmora-stdout-XXXXXX";
+  const int fd = mkstemp(path);
+  RunResult r{-1, ""};
+  if (fd < 0) return r;
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fd, STDOUT_FILENO);
+    body();
+    std::fflush(stdout);
+    _exit(0);
+  }
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  close(fd);
+  if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  else if (WIFSIGNALED(raw)) r.status = 128 + WTERMSIG(raw);
+  r.output = read_file(path);
+  unlink(path);
+  return r;
 }
 
 // Puts the run settings and utility globals back to their start values.

@@ -1,0 +1,35 @@
+// GSL error handler and run context; see gsl_errors.h.
+#include "numerics/gsl_errors.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include <gsl/gsl_errno.h>
+
+#include "output/fatal.h"
+
+namespace {
+
+const char* context_operation = "start-up";
+double context_time = NAN;
+
+void stop_on_gsl_error(const char* reason, const char* file, int line, int gsl_errno) {
+  std::fflush(stdout);
+  if (std::isnan(context_time))
+    std::printf("\nGSL error %d (%s) in %s:%d: %s; during %s\n", gsl_errno, gsl_strerror(gsl_errno), file, line,
+                reason, context_operation);
+  else
+    std::printf("\nGSL error %d (%s) in %s:%d: %s; during %s at t=%e s\n", gsl_errno, gsl_strerror(gsl_errno), file,
+                line, reason, context_operation, context_time);
+  std::exit(exit_status::numerical_library);
+}
+
+}  // namespace
+
+void install_gsl_error_handler() { gsl_set_error_handler(&stop_on_gsl_error); }
+
+void set_run_context(const char* operation, double time) {
+  context_operation = operation;
+  context_time = time;
+}

@@ -1,0 +1,17 @@
+// GSL error reporting for velmora.
+//
+// GSL's default handler aborts: the process dies by a signal and the stdio
+// buffers of open data files are lost. velmora installs its own handler at
+// start-up instead: it prints one line with GSL's reason, source file and
+// line, and what the run was doing (the operation and the time, where
+// known), then ends through exit() with exit_status::numerical_library, so
+// every data line computed so far stays in its file.
+#pragma once
+
+// Installs the handler; call once at start-up.
+void install_gsl_error_handler();
+
+// What the run is doing, for the message of a GSL error. `operation` must
+// be a string literal (or live as long as the run); time is in seconds,
+// NaN when the operation is not tied to an output time.
+void set_run_context(const char* operation, double time);

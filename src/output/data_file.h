@@ -1,0 +1,11 @@
+// Checked flushing and closing of data files.
+//
+// stdio reports a failed write only at a flush or close; these check it and
+// stop the run with exit_status::write_error and a line naming the file and
+// the system's reason, so a data file is never silently incomplete.
+#pragma once
+
+#include <cstdio>
+
+void flush_data_file(FILE* stream, const char* name);
+void close_data_file(FILE* stream, const char* name);

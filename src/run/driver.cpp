@@ -1,0 +1,8 @@
+// The evolution driver: step 1, the set-up of the model (setup.cpp);
+// step 2, the run over the output times (evolution.cpp).
+#include "run/driver.h"
+
+void evol_mdot_in(gmodel* mod) {
+  set_up_model(mod);
+  run_evolution(mod);
+}

@@ -1,0 +1,199 @@
+// End-to-end runs of small models in temporary folders: the files a run
+// leaves, their headers, legends and line counts, and the physics of the
+// accretion-rate curve where it has a closed form.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+using testing_support::near_rel;
+using testing_support::read_file;
+using testing_support::run_velmora;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+// A 10 solar-mass black hole with a full disc; texp 30 days.
+const std::string MODEL =
+    "1.989e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n1e-4 # r_ign_in\n1 # r_ign_out\n"
+    "-1 # sigma_index\n30 # texp\n0 # flag_outer\n";
+
+struct DataFile {
+  std::vector<std::string> header;  // lines starting with '#'
+  std::vector<std::vector<double>> rows;
+};
+
+DataFile parse(const std::string& text) {
+  DataFile f;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line[0] == '#') {
+      f.header.push_back(line);
+      continue;
+    }
+    std::istringstream fields(line);
+    std::vector<double> row;
+    std::string field;
+    while (std::getline(fields, field, '\t')) row.push_back(std::strtod(field.c_str(), nullptr));
+    f.rows.push_back(row);
+  }
+  return f;
+}
+
+std::string header_value(const DataFile& f, const std::string& key) {
+  for (const auto& line : f.header)
+    if (line.rfind("#" + key + "=", 0) == 0) return line.substr(key.size() + 2);
+  return "<missing>";
+}
+
+void expect_all_finite(const DataFile& f) {
+  for (const auto& row : f.rows)
+    for (double v : row) EXPECT_TRUE(std::isfinite(v)) << "a data file holds a value that is not finite";
+}
+
+class Run : public ::testing::Test {
+ protected:
+  testing_support::RunResult run(const std::string& extra) {
+    write_file(dir / "model.par", MODEL + extra);
+    return run_velmora(dir.path(), "model.par");
+  }
+  DataFile data(const std::string& name) { return parse(read_file(dir / name)); }
+  TempDir dir;
+};
+
+// Two late output times: past texp the series keeps five terms, and the first
+// one dominates, so the rate decays as exp(-t/texp) to within the weight of the
+// next mode, exp(-((z1/z0)^2 - 1) t/texp), about 1e-9 at 2 texp for l = 0.4,
+// and the quadrature tolerance 1e-3 of the torque values.
+TEST_F(Run, LateTimesDecayOnTheViscousTime) {
+  const auto r = run("2 # MIN_TIME\n4 # MAX_TIME\n2 # NUM_TIME\nlate # name\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const DataFile f = data("mdotin_late.dat");
+  ASSERT_EQ(f.rows.size(), 2u);
+  expect_all_finite(f);
+  const double texp = 30 * 86400.0;
+  EXPECT_TRUE(near_rel(f.rows[0][1], 2 * texp, 1e-6));
+  EXPECT_TRUE(near_rel(f.rows[1][1], 4 * texp, 1e-6));
+  EXPECT_GT(f.rows[0][2], 0.0);
+  EXPECT_TRUE(near_rel(f.rows[1][2] / f.rows[0][2], std::exp(-2.0), 2e-3));
+  // The error column is the standard error of the fitted slope: small, positive.
+  EXPECT_GT(f.rows[0][3], 0.0);
+  EXPECT_LT(f.rows[0][3], 0.05 * f.rows[0][2]);
+
+  EXPECT_EQ(f.header.size(), 28u + 4u);
+  EXPECT_EQ(f.header[28], "#1=i");
+  EXPECT_EQ(f.header[31], "#4=err_Mdot_in");
+  EXPECT_EQ(header_value(f, "len_Bessel"), "50");
+  EXPECT_EQ(header_value(f, "a"), "1.000000e+00");
+  EXPECT_EQ(header_value(f, "flag_green"), "0");
+  EXPECT_EQ(header_value(f, "texp(days)"), "3.000000e+01");
+
+  EXPECT_NE(r.output.find("Finished. Result is in mdotin_late.dat\n\n"), std::string::npos);
+  EXPECT_NE(r.output.find(" Now t=5184000.0000 s =60.0000 days = 2.0000 * texp\n"), std::string::npos);
+}
+
+TEST_F(Run, InitialProfileFile) {
+  const auto r = run("0 # NUM_TIME\nprof # name\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string text = read_file(dir / "F_x_prof.dat");
+  EXPECT_NE(text.find("#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0 (shifted on x!)\n#7=t\n"), std::string::npos);
+  const DataFile f = parse(text);
+  ASSERT_EQ(f.rows.size(), 99u);
+  expect_all_finite(f);
+  for (const auto& row : f.rows) {
+    ASSERT_EQ(row.size(), 6u);
+    EXPECT_EQ(row[5], 0.0);  // the stored profile is filled only after this file is written
+  }
+  EXPECT_EQ(f.rows[0][1], 1e-3);
+  // r = r_out x^(4l) at the outer point; the accumulated mesh ends at 1 up to rounding.
+  EXPECT_TRUE(near_rel(f.rows[98][2], 1e11, 1e-6));
+  EXPECT_GT(f.rows[50][4], 0.0);
+  // The mesh is accumulated step by step and ends at 1.0000000000000004 (printed as 1), just
+  // outside r_ign_out = r_out_disk: that last point is cut like any outside the zone.
+  EXPECT_EQ(f.rows[98][4], 0.0);
+}
+
+TEST_F(Run, NoOutputTimesStillWritesHeaderLegendAndInitialProfile) {
+  const auto r = run("0 # NUM_TIME\nnone # name\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const DataFile f = data("mdotin_none.dat");
+  EXPECT_EQ(f.header.size(), 32u);
+  EXPECT_TRUE(f.rows.empty());
+  EXPECT_TRUE(std::filesystem::exists(dir / "F_x_none.dat"));
+  EXPECT_NE(r.output.find("Finished. Result is in mdotin_none.dat\n\n"), std::string::npos);
+}
+
+TEST_F(Run, OneOutputTimeIsTheFirstTime) {
+  const auto r = run("2 # MIN_TIME\n1 # MAX_TIME\n1 # NUM_TIME\none # name\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const DataFile f = data("mdotin_one.dat");
+  ASSERT_EQ(f.rows.size(), 1u);
+  EXPECT_EQ(f.rows[0][0], 0.0);
+  EXPECT_TRUE(near_rel(f.rows[0][1], 2 * 30 * 86400.0, 1e-6));
+}
+
+// With save 1 every output time writes its profile before the rate; snapshot
+// files carry the initial profile in column 6 and the time in column 7.
+TEST_F(Run, SnapshotsBesideTheInitialProfile) {
+  const auto r = run("3 # MIN_TIME\n1 # NUM_TIME\n1 # save\nsnap # name\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string text = read_file(dir / "F_x0.dat");
+  EXPECT_NE(text.find("#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0\n#7=t\n"), std::string::npos);
+  const DataFile snap = parse(text);
+  const DataFile init = data("F_x_snap.dat");
+  ASSERT_EQ(snap.rows.size(), 99u);
+  expect_all_finite(snap);
+  for (size_t j = 0; j < 99; ++j) {
+    ASSERT_EQ(snap.rows[j].size(), 7u);
+    EXPECT_EQ(snap.rows[j][5], init.rows[j][4]) << "line " << j;
+    EXPECT_TRUE(near_rel(snap.rows[j][6], 3 * 30 * 86400.0, 1e-6));
+  }
+  // After three viscous times the torque has fallen far below the initial one mid-disc.
+  EXPECT_LT(snap.rows[50][4], 0.2 * snap.rows[50][5]);
+  EXPECT_GT(snap.rows[50][4], 0.0);
+}
+
+// One early output time, where the full fifty-term series matters. The viscous
+// solution at t << texp keeps the rate of order mdisk / texp.
+TEST_F(Run, EarlyTimeUsesTheFullSeries) {
+  const auto r = run("0.5 # MIN_TIME\n1 # NUM_TIME\nearly # name\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const DataFile f = data("mdotin_early.dat");
+  ASSERT_EQ(f.rows.size(), 1u);
+  expect_all_finite(f);
+  const double scale = 1e25 / (30 * 86400.0);
+  EXPECT_GT(f.rows[0][2], 0.01 * scale);
+  EXPECT_LT(f.rows[0][2], 10 * scale);
+}
+
+TEST(Usage, NoArgumentPrintsUsageAndStatusTwo) {
+  TempDir dir;
+  const auto r = testing_support::run_in(dir.path(), std::string("'") + VELMORA_BINARY + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.output, "Usage: velmora PARAMETER_FILE\n");
+}
+
+TEST(Usage, MissingParameterFileIsStatusHundred) {
+  TempDir dir;
+  const auto r = run_velmora(dir.path(), "absent.par");
+  EXPECT_EQ(r.status, 100);
+  EXPECT_NE(r.output.find(" Cannot open file absent.par\n"), std::string::npos);
+  EXPECT_NE(r.output.find("! Error #100: "), std::string::npos);
+}
+
+TEST(Usage, OverlongArgumentIsRefusedBeforeUse) {
+  TempDir dir;
+  const std::string name(600, 'p');
+  const auto r = run_velmora(dir.path(), name);
+  EXPECT_EQ(r.status, 100);
+  EXPECT_NE(r.output.find("File name is too long: " + name + "\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The parameter-file reader: the "value # keyword" scan, conversions, the
+// post-processing of radii and viscous time, and the refusal of tokens that
+// do not fit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "run/model.h"
+#include "run/parameters.h"
+#include "run/settings.h"
+#include "support/test_support.h"
+
+using testing_support::run_forked;
+
+namespace {
+
+class Parameters : public ::testing::Test {
+ protected:
+  void SetUp() override { testing_support::reset_globals(); }
+
+  gmodel read(const std::string& text) {
+    FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    gmodel mod{};
+    if (text.empty()) in = std::fopen("/dev/null", "r");
+    read_parameters(in, &mod);
+    return mod;
+  }
+};
+
+TEST_F(Parameters, EveryKeywordReachesItsDestination) {
+  const gmodel m = read(
+      "2e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n0.1 # r_ign_in\n0.5 # r_ign_out\n-1 # sigma_index\n"
+      "2 # texp\n0.003 # kappa\n0.25 # MIN_TIME\n4 # MAX_TIME\n7 # NUM_TIME\n1 # save\n2 # flag_outer\n"
+      "ring1 # name\n1e17 # mdot_out\n");
+  EXPECT_EQ(m.mass, 2e34);
+  EXPECT_EQ(m.mdisk, 1e25);
+  EXPECT_EQ(m.r_out_disk, 1e11);
+  EXPECT_EQ(m.l, 0.4);
+  EXPECT_EQ(m.r_ign_in, 0.1 * 1e11);
+  EXPECT_EQ(m.r_ign_out, 1e11 * 0.5);
+  EXPECT_EQ(m.sigma_index, -1.0);
+  EXPECT_EQ(m.texp, 172800.0);
+  EXPECT_EQ(m.kappa, 0.003);
+  EXPECT_EQ(MIN_TIME, 0.25);
+  EXPECT_EQ(MAX_TIME, 4.0);
+  EXPECT_EQ(NUM_TIME, 7);
+  EXPECT_EQ(save, 1);
+  EXPECT_EQ(m.flag_outer, 2);
+  EXPECT_STREQ(NAME.data(), "ring1");
+  EXPECT_EQ(m.mdot_out, 1e17);
+}
+
+TEST_F(Parameters, RadiusScalingDoesNotDependOnTheOrderOfEntries) {
+  EXPECT_EQ(read("0.1 # r_ign_in\n1e11 # r_out_disk\n").r_ign_in, 1e10);
+  EXPECT_EQ(read("1e11 # r_out_disk\n0.1 # r_ign_in\n").r_ign_in, 1e10);
+}
+
+TEST_F(Parameters, AnEmptyFileStillScales) {
+  const gmodel m = read("");
+  EXPECT_EQ(m.r_ign_in, 0.0);
+  EXPECT_EQ(m.texp, 0.0);
+  EXPECT_EQ(NUM_TIME, 0);
+  EXPECT_STREQ(NAME.data(), "");
+}
+
+TEST_F(Parameters, WordsThatFormNoEntryAreSkipped) {
+  const gmodel m = read(
+      "a comment line of ordinary words\n0.4 # l these words follow an entry\n"
+      "3 #l\n"            // a keyword glued to '#' is still a keyword after optional white space
+      "5#mass\n"          // a value glued to '#' is one token: no entry
+      "7 # Mass\n8 # MASS\n9 # mass2\n"  // keywords are whole, case-sensitive strings
+      "word # mdisk\n");  // a comment word before '# keyword' is taken as the entry's value
+  EXPECT_EQ(m.l, 3.0);
+  EXPECT_EQ(m.mass, 0.0);
+  EXPECT_EQ(m.mdisk, 0.0);  // "word" does not convert: the destination is unchanged
+}
+
+TEST_F(Parameters, IntegersTakeTheLeadingDigitsAndLaterEntriesWin) {
+  read("3.7 # NUM_TIME\n3.7 # save\n2.5 # flag_outer\n");
+  EXPECT_EQ(NUM_TIME, 3);
+  EXPECT_EQ(save, 3);
+  const gmodel m = read("1 # flag_outer\nabc # flag_outer\n0.1 # l\n0.25 # l\n");
+  EXPECT_EQ(m.flag_outer, 1);  // "abc" has no leading integer
+  EXPECT_EQ(m.l, 0.25);
+}
+
+TEST_F(Parameters, ViscousTimeIsGivenInDays) {
+  EXPECT_EQ(read("2 # texp\n").texp, 172800.0);
+  EXPECT_EQ(read("0 # texp\n").texp, 0.0);
+}
+
+TEST_F(Parameters, NameOf599CharactersIsStoredWhole) {
+  const std::string name(599, 'n');
+  read(name + " # name\n");
+  EXPECT_EQ(std::string(NAME.data()), name);
+}
+
+struct Refusal {
+  const char* label;
+  std::string text;
+  std::string message_start;
+};
+
+class RefusedFile : public Parameters, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedFile, StopsWithStatusThreeBeforeOverrunningABuffer) {
+  const Refusal& c = GetParam();
+  const auto r = run_forked([this, &c] { read(c.text); });
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.output.rfind(c.message_start, 0), 0u) << r.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedFile,
+    ::testing::Values(
+        Refusal{"LongName", std::string(600, 'n') + " # name\n",
+                "Invalid parameter file: a token longer than 599 characters (starting \"nnnn"},
+        Refusal{"LongKeyword", "1 # " + std::string(700, 'k') + "\n",
+                "Invalid parameter file: a token longer than 599 characters (starting \"kkkk"},
+        Refusal{"LongCommentWord", std::string(650, 'w') + "\n1 # l\n", "Invalid parameter file: a token longer"},
+        Refusal{"IntegerOutOfRange", "99999999999 # NUM_TIME\n",
+                "Invalid parameter file: NUM_TIME = 99999999999 is outside the range of an integer"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
+
+}  // namespace
