@@ -36,6 +36,11 @@ set grid xtics ytics mxtics mytics lc rgb '#dddddd'
 set key top right opaque box lc rgb '#bbbbbb'
 set format y '10^{%L}'
 
+# On a logarithmic axis spanning less than a few decades gnuplot labels only
+# the powers of ten, which can leave one label or none: add labels at 2 and 5
+# times each power of ten inside [lo125, hi125] of the axis ax125.
+tick125 = 'do for [k = int(floor(log10(lo125))) : int(ceil(log10(hi125)))] { do for [m in "2 5"] { v125 = (m + 0) * 10.0**k; if (v125 >= lo125 * 0.9999 && v125 <= hi125 * 1.0001) { eval sprintf("set %stics add (\"%g\" %.12g)", ax125, v125, v125) } } }'
+
 if (mode eq 'mdot') {
     stats mdotdata using 1 nooutput
     # Half a decade of margin around the output times; the top axis spans the
@@ -50,8 +55,12 @@ if (mode eq 'mdot') {
     set x2range [tlo / texpdays:thi / texpdays]
     set xtics nomirror
     set x2tics
-    set format x '10^{%L}'
+    set format x '%g'
     set format x2 '%g'
+    if (log10(thi / tlo) < 2.5) {
+        ax125 = 'x'; lo125 = tlo; hi125 = thi; eval tick125
+        ax125 = 'x2'; lo125 = tlo / texpdays; hi125 = thi / texpdays; eval tick125
+    }
     set xlabel 't [days]'
     set x2label sprintf('t / t_{exp}   (t_{exp} = %.4g days)', texpdays)
     set ylabel 'inner accretion rate  Ṁ_{in}  [g/s]'
@@ -77,6 +86,8 @@ if (mode eq 'profiles') {
     set ylabel 'torque F [g cm^2 s^{-2}]'
     set logscale cb
     set cbrange [tmindays:tmaxdays]
+    set format cb '%g'
+    if (log10(tmaxdays / tmindays) < 2.5) { ax125 = 'cb'; lo125 = tmindays; hi125 = tmaxdays; eval tick125 }
     set cblabel 't [days]'
     set palette defined (0 '#2c7bb6', 1 '#abd9e9', 2 '#fdae61', 3 '#d7191c')
     set key top left

@@ -14,6 +14,7 @@
 
 set -u
 binary=${1:-}
+[ -e "$binary" ] && binary=$(readlink -f "$binary")
 src=${2:-$(cd "$(dirname "$0")/../.." && pwd)}
 lib="$src/tests/tools/lib"
 grid="$src/tools/velmora-grid"
@@ -112,10 +113,10 @@ for r in 1 2 3 4; do
     expect "row $r: varied values" test "$(field "$summary" "$r" l)/$(field "$summary" "$r" mdisk)/$(field "$summary" "$r" MAX_TIME)" = \
         "$(sed 's/.*_l=\([^_]*\)_mdisk=\([^_]*\)_MAX_TIME=\(.*\)/\1\/\2\/\3/' <<<"$f")"
     expect "row $r: exit status 0" test "$(field "$summary" "$r" exit_status)" = 0
-    expect "row $r: peak rate 5e-7 mdisk" near_rel "$(field "$summary" "$r" 'peak_Mdot_in(g/s)')" "$(awk -v m="$md" 'BEGIN { print 5e-7 * m }')" 1e-6
+    expect "row $r: peak rate 5e-7 mdisk" near_rel "$(field "$summary" "$r" 'peak_Mdot_in(g/s)')" "$(awk -v m="$md" 'BEGIN { printf "%.10e", 5e-7 * m }')" 1e-6
     expect "row $r: peak time in s" near_rel "$(field "$summary" "$r" 't_peak(s)')" "$t_peak" 1e-6
-    expect "row $r: peak time in days" near_rel "$(field "$summary" "$r" 't_peak(days)')" "$(awk -v t="$t_peak" 'BEGIN { print t / 86400 }')" 1e-6
-    expect "row $r: peak time in texp" near_rel "$(field "$summary" "$r" 't_peak(texp)')" "$(awk -v t="$t_peak" 'BEGIN { print t / (30 * 86400) }')" 1e-6
+    expect "row $r: peak time in days" near_rel "$(field "$summary" "$r" 't_peak(days)')" "$(awk -v t="$t_peak" 'BEGIN { printf "%.10e", t / 86400 }')" 1e-6
+    expect "row $r: peak time in texp" near_rel "$(field "$summary" "$r" 't_peak(texp)')" "$(awk -v t="$t_peak" 'BEGIN { printf "%.10e", t / (30 * 86400) }')" 1e-6
     expect "row $r: eight output times" test "$(field "$summary" "$r" n_times)" = 8
 done
 
@@ -136,6 +137,10 @@ elapsed=$(( $(date +%s) - start ))
 expect "the hung run is stopped (${elapsed} s)" test "$elapsed" -lt 30
 expect "and reported with status 124" test "$(field ghang/summary.tsv 2 exit_status)" = 124
 expect "as stopped by the time limit" contains "$work/err" "tiny_NUM_TIME=999_MAX_TIME=3: stopped by the time limit"
+
+expect_status 1 "a run that ends with status 0 but with lines missing" run_grid --velmora "$fake" -o gshort tiny.par NUM_TIME=8,998 MAX_TIME=3
+expect "is reported as incomplete" contains "$work/err" "tiny_NUM_TIME=998_MAX_TIME=3: incomplete: 3 of 998 output times"
+expect "the complete model is not reported" test "$(grep -c 'FAILED' "$work/err")" -eq 1
 
 # ---- Slurm job array ---------------------------------------------------------------
 expect_status 0 "--slurm writes a job array" run_grid --velmora "$fake" --slurm --sbatch --time=00:10:00 -o gslurm tiny.par mdisk=1e24,2e24,4e24 MAX_TIME=3
@@ -168,7 +173,7 @@ if [ -n "$binary" ] && [ -x "$binary" ]; then
     # The diffusion equation is linear in the initial mass and doubling is exact
     # in floating point, so twice mdisk gives exactly twice the rate; 1e-6 only
     # absorbs the rounding of the printed "%e".
-    expect "twice mdisk, twice the peak rate" near_rel "$(field "$s" 2 'peak_Mdot_in(g/s)')" "$(awk -v p="$(field "$s" 1 'peak_Mdot_in(g/s)')" 'BEGIN { print 2 * p }')" 1e-6
+    expect "twice mdisk, twice the peak rate" near_rel "$(field "$s" 2 'peak_Mdot_in(g/s)')" "$(awk -v p="$(field "$s" 1 'peak_Mdot_in(g/s)')" 'BEGIN { printf "%.10e", 2 * p }')" 1e-6
     expect "the same peak time" test "$(field "$s" 1 't_peak(s)')" = "$(field "$s" 2 't_peak(s)')"
     expect "past texp the rate falls, so the peak is the first output time, 1.5 texp" near_rel "$(field "$s" 1 't_peak(texp)')" 1.5 1e-6
 else

@@ -8,6 +8,7 @@
 
 set -u
 binary=${1:-}
+[ -e "$binary" ] && binary=$(readlink -f "$binary")
 src=${2:-$(cd "$(dirname "$0")/../.." && pwd)}
 lib="$src/tests/tools/lib"
 plot="$src/tools/velmora-plot"
