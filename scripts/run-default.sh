@@ -8,5 +8,6 @@ run_dir=runs/default
 mkdir -p "$run_dir"
 cp examples/default.par "$run_dir/"
 (cd "$run_dir" && ../../build/velmora default.par < /dev/null)
+tools/velmora-plot "$run_dir"
 echo
-echo "Results of the default model are in $(pwd)/$run_dir/"
+echo "Results of the default model are in $(pwd)/$run_dir/ (data: mdotin_default.dat, F_x_default.dat; figure: mdotin_default.png)"
