@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what velmora needs on Debian (when missing) and builds it in build/.
+# Extra Debian packages to install may be named as arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgsl-dev libgtest-dev gnuplot-nox parallel)
+packages=(g++ cmake make libgsl-dev libgtest-dev gnuplot-nox parallel "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,33 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test of velmora.
+# Sets up, builds and runs every test of velmora: the fuzzer of the parameter
+# reader (60 s), the whole suite under AddressSanitizer and UBSan, and the
+# whole suite of the normal build. Any failure or sanitizer report fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-ctest --test-dir build --output-on-failure -j2
+bash scripts/setup.sh clang libclang-rt-14-dev
+jobs=$(nproc)
+
+echo "== Fuzzing the parameter reader and the set-up validation"
+CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DVELMORA_FUZZ=ON -DBUILD_TESTING=OFF > /dev/null
+cmake --build build-fuzz --target fuzz_parameters -j"$jobs"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp tests/fuzz/corpus/* "$work/"
+mkdir "$work/artifacts"
+if ! build-fuzz/fuzz_parameters -max_total_time=60 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+    "$work" > "$work/fuzz.log" 2>&1; then
+  tail -n 60 "$work/fuzz.log"
+  for f in "$work"/artifacts/*; do echo "reproducer $f:"; od -c "$f" | head -n 40; done
+  echo "The fuzzer found a failure." >&2
+  exit 1
+fi
+grep -E "^Done|stat::number_of_executed_units" "$work/fuzz.log" || true
+
+echo "== The test suite under AddressSanitizer and UBSan"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release -DVELMORA_SANITIZE=ON > /dev/null
+cmake --build build-sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== The test suite"
+ctest --test-dir build --output-on-failure -j"$jobs"

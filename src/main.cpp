@@ -36,5 +36,7 @@ int main(int argc, char** argv) {
   mod.zero_interp.fill(0.0);
 
   evol_mdot_in(&mod);
+  // Console output that could not be written is a failed run too.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return exit_status::write_error;
   return exit_status::ok;
 }

@@ -23,6 +23,14 @@ void err_m(int i) {
   std::exit(i);
 }
 
+bool refuse(refusal_text& why, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(why.data(), why.size(), format, args);
+  va_end(args);
+  return false;
+}
+
 void refuse_model(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -5,6 +5,8 @@
 // exit(), so every open stream, data files included, is flushed and closed.
 #pragma once
 
+#include <array>
+
 namespace exit_status {
 constexpr int ok = 0;
 constexpr int allocation = 1;        // a working array could not be allocated
@@ -21,6 +23,13 @@ constexpr int bessel_table = -1;     // unsupported Bessel order or series too l
 
 // Prints "\n\a! Error #<i>: <description>  => STOP !\n" and exits with status i.
 [[noreturn]] void err_m(int i);
+
+// Why a parameter file or model is refused: one line, without the newline.
+using refusal_text = std::array<char, 512>;
+
+// Formats the reason into `why` and returns false, for checks that report a
+// refusal to their caller instead of stopping.
+bool refuse(refusal_text& why, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Refuses the model: prints the printf-formatted line (a newline is added)
 // and exits with exit_status::invalid_model. Used before anything is computed.

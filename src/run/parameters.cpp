@@ -37,56 +37,60 @@ int skip_white_space(FILE* in) {
 }
 
 // Reads one token into buf; an empty buf means end of input.
-void read_token(FILE* in, token& buf) {
+bool read_token(FILE* in, token& buf, refusal_text& why) {
   buf[0] = '\0';
   int c = skip_white_space(in);
   std::size_t n = 0;
   while (c != EOF && !std::isspace(c)) {
     if (n == buf.size() - 1) {
       buf[n] = '\0';
-      refuse_model("Invalid parameter file: a token longer than %zu characters (starting \"%.*s\")", buf.size() - 1,
-                   SHOWN_PREFIX, buf.data());
+      return refuse(why, "Invalid parameter file: a token longer than %zu characters (starting \"%.*s\")",
+                    buf.size() - 1, SHOWN_PREFIX, buf.data());
     }
     buf[n++] = static_cast<char>(c);
     c = std::getc(in);
   }
   buf[n] = '\0';
   if (c != EOF) std::ungetc(c, in);
+  return true;
 }
 
 // One entry: a value token and, when '#' follows, a keyword token.
-void scan_entry(FILE* in, token& field_value, token& field_name) {
-  read_token(in, field_value);
-  if (field_value[0] == '\0') return;
+bool scan_entry(FILE* in, token& field_value, token& field_name, refusal_text& why) {
+  if (!read_token(in, field_value, why)) return false;
+  if (field_value[0] == '\0') return true;
   const int c = skip_white_space(in);
   if (c != '#') {
     if (c != EOF) std::ungetc(c, in);
-    return;
+    return true;
   }
-  read_token(in, field_name);
-  if (field_name[0] == '\0') return;
+  if (!read_token(in, field_name, why)) return false;
+  if (field_name[0] == '\0') return true;
   const int after = skip_white_space(in);
   if (after != EOF) std::ungetc(after, in);
+  return true;
 }
 
-void convert_double(const token& value, double* destination) {
+bool convert_double(const token& value, double* destination) {
   char* end = nullptr;
   const double v = std::strtod(value.data(), &end);
   if (end != value.data()) *destination = v;
+  return true;
 }
 
 // A leading decimal integer; the rest of the token is ignored (3.7 gives 3).
-void convert_int(const token& value, const char* keyword, int* destination) {
+bool convert_int(const token& value, const char* keyword, int* destination, refusal_text& why) {
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(value.data(), &end, 10);
-  if (end == value.data()) return;
+  if (end == value.data()) return true;
   if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
-    refuse_model("Invalid parameter file: %s = %s is outside the range of an integer", keyword, value.data());
+    return refuse(why, "Invalid parameter file: %s = %s is outside the range of an integer", keyword, value.data());
   *destination = static_cast<int>(v);
+  return true;
 }
 
-void store(const token& field_name, const token& field_value, gmodel* mod) {
+bool store(const token& field_name, const token& field_value, gmodel* mod, refusal_text& why) {
   struct real_entry {
     const char* keyword;
     double* destination;
@@ -106,30 +110,39 @@ void store(const token& field_name, const token& field_value, gmodel* mod) {
   };
   const int_entry ints[] = {{"NUM_TIME", &NUM_TIME}, {"save", &save}, {"flag_outer", &mod->flag_outer}};
   for (const auto& e : ints)
-    if (std::strcmp(field_name.data(), e.keyword) == 0) return convert_int(field_value, e.keyword, e.destination);
+    if (std::strcmp(field_name.data(), e.keyword) == 0) return convert_int(field_value, e.keyword, e.destination, why);
 
   if (std::strcmp(field_name.data(), "name") == 0) {
     std::memcpy(NAME.data(), field_value.data(), NAME.size());
-    return;
+    return true;
   }
   if (std::strcmp(field_name.data(), "mdot_out") == 0) return convert_double(field_value, &mod->mdot_out);
+  return true;
 }
 
 }  // namespace
 
-void read_parameters(FILE* IN, gmodel* mod) {
+bool scan_parameters(FILE* IN, gmodel* mod, refusal_text& why) {
   token field_value{};
   token field_name{};
   std::snprintf(field_value.data(), field_value.size(), "---");
-  while (field_value[0] != '\0') {
+  bool accepted = true;
+  while (accepted && field_value[0] != '\0') {
     field_value[0] = '\0';
     field_name[0] = '\0';
-    scan_entry(IN, field_value, field_name);
-    if (field_name[0] == '\0') continue;
-    store(field_name, field_value, mod);
+    accepted = scan_entry(IN, field_value, field_name, why);
+    if (!accepted || field_name[0] == '\0') continue;
+    accepted = store(field_name, field_value, mod, why);
   }
+  std::fclose(IN);
+  if (!accepted) return false;
   mod->r_ign_in = mod->r_ign_in * mod->r_out_disk;
   mod->r_ign_out = mod->r_out_disk * mod->r_ign_out;
   mod->texp = phys::seconds_per_day * mod->texp;
-  std::fclose(IN);
+  return true;
+}
+
+void read_parameters(FILE* IN, gmodel* mod) {
+  refusal_text why{};
+  if (!scan_parameters(IN, mod, why)) refuse_model("%s", why.data());
 }

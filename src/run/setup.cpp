@@ -39,11 +39,7 @@ double viscous_time_times_nu0(const gmodel* mod) {
 
 }  // namespace
 
-void set_up_model(gmodel* mod) {
-  set_run_context("the set-up of the model", NAN);
-  FILE* IN = open_registered_file(filename.data(), "r");
-  read_parameters(IN, mod);
-
+time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
   mod->r_out_vis = mod->r_out_disk;
   mod->r_mass_out = mod->r_out_disk;
   mod->init_disk_part = 1.0;
@@ -81,7 +77,16 @@ void set_up_model(gmodel* mod) {
     r_inner_dotM = r_min_calc * EVALUATION_RADIUS_MARGIN / mod->r_out_disk;
   else
     r_inner_dotM = rms / mod->r_out_disk;
+  *rms_out = rms;
+  return times;
+}
 
+void set_up_model(gmodel* mod) {
+  set_run_context("the set-up of the model", NAN);
+  FILE* IN = open_registered_file(filename.data(), "r");
+  read_parameters(IN, mod);
+  double rms = 0.0;
+  const time_range_in_file times = derive_model_constants(mod, &rms);
   validate_model(mod, times);
 
   std::printf("Accretion rate is calculated at %.5e cm\n", r_inner_dotM * mod->r_out_disk);

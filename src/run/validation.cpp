@@ -8,36 +8,44 @@
 #include "output/fatal.h"
 #include "run/model.h"
 #include "run/settings.h"
+#include "solver/initial_torque.h"
 #include "tables/bessel_zeros.h"
+#include "tables/mesh.h"
 
 namespace {
 
 bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
 
-void require_finite_positive(const char* what, double value) {
-  if (!finite_positive(value)) refuse_model("Invalid model: %s = %.17g must be finite and positive", what, value);
+bool require_finite_positive(const char* what, double value, refusal_text& why) {
+  if (finite_positive(value)) return true;
+  return refuse(why, "Invalid model: %s = %.17g must be finite and positive", what, value);
 }
 
 }  // namespace
 
-void validate_model(const gmodel* mod, time_range_in_file times) {
-  if (mod->flag_outer < 0 || mod->flag_outer > 2)
-    refuse_model("Invalid model: flag_outer = %d must be 0, 1 or 2", mod->flag_outer);
-  if (mod->flag_outer == 2 && !has_supply_coefficients(mod->l))
-    refuse_model("Invalid model: flag_outer = 2 needs l = 0.25, 0.3125, 0.4 or 10, not l = %.17g", mod->l);
+void validate_model(gmodel* mod, time_range_in_file times) {
+  refusal_text why{};
+  if (!check_model(mod, times, why)) refuse_model("%s", why.data());
+}
 
-  require_finite_positive("mass", mod->mass);
-  require_finite_positive("r_out_disk", mod->r_out_disk);
-  require_finite_positive("texp (derived, s)", mod->texp);
-  require_finite_positive("nu0 (derived)", mod->nu0);
-  require_finite_positive("kappa (derived)", mod->kappa);
+bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
+  if (mod->flag_outer < 0 || mod->flag_outer > 2)
+    return refuse(why, "Invalid model: flag_outer = %d must be 0, 1 or 2", mod->flag_outer);
+  if (mod->flag_outer == 2 && !has_supply_coefficients(mod->l))
+    return refuse(why, "Invalid model: flag_outer = 2 needs l = 0.25, 0.3125, 0.4 or 10, not l = %.17g", mod->l);
+
+  if (!require_finite_positive("mass", mod->mass, why) || !require_finite_positive("r_out_disk", mod->r_out_disk, why) ||
+      !require_finite_positive("texp (derived, s)", mod->texp, why) ||
+      !require_finite_positive("nu0 (derived)", mod->nu0, why) ||
+      !require_finite_positive("kappa (derived)", mod->kappa, why))
+    return false;
 
   if (NUM_TIME >= 2) {
     if (!finite_positive(times.min_time))
-      refuse_model("Invalid model: MIN_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.min_time,
+      return refuse(why, "Invalid model: MIN_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.min_time,
                    NUM_TIME);
     if (!finite_positive(times.max_time))
-      refuse_model("Invalid model: MAX_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.max_time,
+      return refuse(why, "Invalid model: MAX_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.max_time,
                    NUM_TIME);
   }
 
@@ -45,8 +53,20 @@ void validate_model(const gmodel* mod, time_range_in_file times) {
   const double index = 2.0 + mod->sigma_index;
   const double norm = 1.0 - std::pow(mod->r_mass_in / mod->r_mass_out, index);
   if (!std::isfinite(norm) || norm == 0.0)
-    refuse_model(
+    return refuse(why,
         "Invalid model: the initial surface density cannot be normalised: 1 - (r_ign_in/r_out_disk)^(2 + sigma_index) "
         "= %.17g (r_ign_in = %.17g, sigma_index = %.17g)",
         norm, mod->r_mass_in / mod->r_mass_out, mod->sigma_index);
+
+  // Extreme but finite inputs (a viscous time of 1e-300 s, a disc mass of
+  // 1e300 g) can still overflow the initial torque; nothing sensible follows.
+  std::array<double, NUM_COOR> x{};
+  make_mesh(MINX * mod->a, mod->a, NUM_COOR, MESH_LINEAR, x.data());
+  for (double xj : x) {
+    const double F = F_initial(xj, mod);
+    if (!std::isfinite(F))
+      return refuse(why, "Invalid model: the initial torque is %g at x = %g (r = %.6e cm): mass, mdisk or texp is out of range",
+                    F, xj, mod->r_out_vis * std::pow(xj, 4.0 * mod->l));
+  }
+  return true;
 }

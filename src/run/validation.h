@@ -1,6 +1,8 @@
 // Refusal of models that cannot give meaningful numbers.
 #pragma once
 
+#include "output/fatal.h"
+
 struct gmodel;
 
 // The output-time range as written in the parameter file, units of texp.
@@ -13,5 +15,8 @@ struct time_range_in_file {
 // keyword and its value) when the outer-boundary mode is unknown or lacks
 // its coefficient tables, a mass, radius or derived constant is not finite
 // and positive, the log-spaced output times are undefined, or the initial
-// surface density cannot be normalised.
-void validate_model(const gmodel* mod, time_range_in_file times);
+// surface density cannot be normalised or the initial torque overflows.
+void validate_model(gmodel* mod, time_range_in_file times);
+
+// The same checks, reporting a refusal instead of stopping: false with the reason in `why`.
+bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why);

@@ -54,6 +54,11 @@ void get_zeroes(int size, double order, double* zeroes, double* constl1, double*
   }
 }
 
+int zero_table_length(double order) {
+  const bessel_tables::table* t = find_table(order);
+  return t == nullptr ? 0 : t->length;
+}
+
 bool has_supply_coefficients(double order) {
   const bessel_tables::table* t = find_table(order);
   return t != nullptr && t->constl1 != nullptr;

@@ -7,5 +7,8 @@
 // process with status -1.
 void get_zeroes(int size, double order, double* zeroes, double* constl1, double* constl2);
 
+// Number of entries of the zero table of `order`; 0 when the order has none.
+int zero_table_length(double order);
+
 // True for the orders that carry coefficient tables (constl1, constl2).
 bool has_supply_coefficients(double order);

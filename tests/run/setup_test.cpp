@@ -155,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"ZeroMinTime", "0 # MIN_TIME\n", "MIN_TIME = 0 "},
                       Refusal{"InfiniteMaxTime", "inf # MAX_TIME\n", "MAX_TIME = inf"},
                       Refusal{"DensityIndexMinusTwo", "-2 # sigma_index\n", "cannot be normalised"},
-                      Refusal{"RingStartingAtTheEdge", "1 # r_ign_in\n", "cannot be normalised"}),
+                      Refusal{"RingStartingAtTheEdge", "1 # r_ign_in\n", "cannot be normalised"},
+                      Refusal{"OverflowingInitialTorque", "1e308 # mdisk\n", "the initial torque is inf at x = "}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
 }  // namespace
