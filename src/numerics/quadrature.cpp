@@ -5,6 +5,8 @@
 // handler, which the program installs at start-up.
 #include "numerics/quadrature.h"
 
+#include <gsl/gsl_errno.h>
+
 #include "numerics/gsl_owners.h"
 #include "run/settings.h"
 
@@ -32,4 +34,13 @@ double integrate_qags(const gsl_function* f, double a, double b, double* abserr)
   gsl_integration_qags(f, a, b, 0.0, PRECISION, INTEGRATION_LIMIT, w.get(), &result, &error);
   if (abserr != nullptr) *abserr = error;
   return result;
+}
+
+int integrate_qag_to(const gsl_function* f, double a, double b, double epsabs, double epsrel, int key,
+                     double* result, double* abserr) {
+  workspace_owner w = new_workspace();
+  gsl_error_handler_t* previous = gsl_set_error_handler_off();
+  const int status = gsl_integration_qag(f, a, b, epsabs, epsrel, INTEGRATION_LIMIT, key, w.get(), result, abserr);
+  gsl_set_error_handler(previous);
+  return status;
 }

@@ -13,3 +13,9 @@ double integrate_qag(const gsl_function* f, double a, double b, double* abserr =
 
 // gsl_integration_qags (extrapolating rule) over [a, b].
 double integrate_qags(const gsl_function* f, double a, double b, double* abserr = nullptr);
+
+// gsl_integration_qag over [a, b] with the caller's tolerances and rule, for
+// integrals wanted far below PRECISION. GSL's error handler is off for the
+// call, so a tolerance that cannot be met is a returned status, not a stop.
+int integrate_qag_to(const gsl_function* f, double a, double b, double epsabs, double epsrel, int key,
+                     double* result, double* abserr);

@@ -17,11 +17,12 @@
 #include "run/settings.h"
 #include "solver/accretion_rate.h"
 #include "solver/initial_torque.h"
+#include "solver/series_rate.h"
 #include "solver/snapshot.h"
 
 namespace {
 
-constexpr char RATE_LEGEND[] = "#1=i\n#2=t\n#3=Mdot_in\n#4=err_Mdot_in\n";
+constexpr char RATE_LEGEND[] = "#1=i\n#2=t\n#3=Mdot_in\n#4=err_Mdot_in\n#5=Mdot_in_series\n";
 constexpr char SEPARATOR[] = "_________________________________";
 
 // "mdotin_<NAME>.dat"; kept whole even when too long, so that the open refuses it by name.
@@ -59,7 +60,7 @@ void run_evolution(gmodel* mod) {
     std::printf("mdin=%e\n", mdin);
     std::fflush(nullptr);
     std::puts(SEPARATOR);
-    std::fprintf(OUT, "%d\t%e\t%e\t%e\n", i, t, mdin, abserr);
+    std::fprintf(OUT, "%d\t%e\t%e\t%e\t%e\n", i, t, mdin, abserr, mdot_in_series(t, mod));
     flush_data_file(OUT, data_name.c_str());
   }
 

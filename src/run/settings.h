@@ -24,6 +24,14 @@ constexpr int INTEGRATION_KEY = 1;       // GSL_INTEG_GAUSS15: 15-point Gauss-Kr
 constexpr double DERIVATIVE_SWITCH_X = 0.001;  // at or below this x the xi-derivative is a forward difference
 constexpr double EVALUATION_RADIUS_MARGIN = 1.01;  // evaluation radius = margin * innermost mesh radius
 
+// Projections of the initial torque on the Bessel modes (the series rate):
+// 61-point Gauss-Kronrod rule, relative tolerance 1e-10, and an absolute
+// floor of 1e-13 times the integral of the integrand's bound |f| x^(1-l).
+constexpr int PROJECTION_KEY = 6;  // GSL_INTEG_GAUSS61
+constexpr double PROJECTION_EPSREL = 1e-10;
+constexpr double PROJECTION_FLOOR = 1e-13;
+constexpr double PROJECTION_BOUND_EPSREL = 1e-6;  // the bound itself needs only this
+
 // Abscissae in xi of the least-squares fit of the inner accretion rate.
 constexpr std::array<double, 5> FIT_XI = {0.05, 0.07, 0.09, 0.11, 0.13};
 
