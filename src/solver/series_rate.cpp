@@ -61,13 +61,23 @@ struct projection_params {
   double z;  // 0 for the bound |f| x1^(1-l)
 };
 
+// J_nu(x) for one argument. GSL's single-point routine returns NaN, with a
+// success status, at a few arguments (J_(1/2) at the double nearest 3 pi/2,
+// for one); there the upward recurrence from J_(nu+1) and J_(nu+2) is exact
+// to rounding.
+double bessel_J(double nu, double x) {
+  const double direct = gsl_sf_bessel_Jnu(nu, x);
+  if (std::isfinite(direct)) return direct;
+  return 2.0 * (nu + 1.0) / x * gsl_sf_bessel_Jnu(nu + 1.0, x) - gsl_sf_bessel_Jnu(nu + 2.0, x);
+}
+
 double shape_value(double x1, const projection_params* p) {
   return p->shape != nullptr ? GSL_FN_EVAL(p->shape, x1) : std::pow(x1, p->power);
 }
 
 double projection_integrand(double x1, void* v) {
   const auto* p = static_cast<const projection_params*>(v);
-  return shape_value(x1, p) * std::pow(x1, 1.0 - p->l) * gsl_sf_bessel_Jnu(p->l, p->z * x1);
+  return shape_value(x1, p) * std::pow(x1, 1.0 - p->l) * bessel_J(p->l, p->z * x1);
 }
 
 double bound_integrand(double x1, void* v) {
@@ -166,11 +176,14 @@ void compute_series_projections(gmodel* mod, const gsl_function* initial_torque,
   out->worst_error = 0.0;
   const double l = mod->l;
   const double gamma = gsl_sf_gamma(l + 1.0);
+  // The edge values J_l(z_i a) as the Green's function takes them: one sequence call over the ascending z_i a.
+  std::array<double, MAX_SERIES_TERMS> edge{};
+  for (int i = 0; i < terms; ++i) edge[i] = mod->zeroes[i] * mod->a;
+  gsl_sf_bessel_sequence_Jnu_e(l, GSL_PREC_DOUBLE, terms, edge.data());
   for (int i = 0; i < terms; ++i) {
     const double z = mod->zeroes[i];
-    const double edge = gsl_sf_bessel_Jnu(l, z * mod->a);
     out->centre[i] = std::pow(0.5 * z, l) / gamma;
-    out->slope[i] = out->centre[i] / (edge * edge);
+    out->slope[i] = out->centre[i] / (edge[i] * edge[i]);
   }
   const break_points b = ignition_breaks(mod);
   project_shape(mod, projection_params{initial_torque, 0.0, l, 0.0}, terms, b, out->initial, out);
