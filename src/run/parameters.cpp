@@ -117,6 +117,7 @@ bool store(const token& field_name, const token& field_value, gmodel* mod, refus
     return true;
   }
   if (std::strcmp(field_name.data(), "mdot_out") == 0) return convert_double(field_value, &mod->mdot_out);
+  if (std::strcmp(field_name.data(), "fast") == 0) return convert_int(field_value, "fast", &fast, why);
   return true;
 }
 

@@ -8,6 +8,7 @@ int NUM_TIME = 0;
 std::array<char, NAME_CAPACITY> filename{};
 std::array<char, NAME_CAPACITY> NAME{};
 int save = 0;
+int fast = 0;
 double texp_m94 = 2592000.0;
 
 std::array<char, NAME_CAPACITY> __filename{};

@@ -47,6 +47,7 @@ extern int NUM_TIME;         // number of output times
 extern std::array<char, NAME_CAPACITY> filename;  // parameter-file name, later the accretion-rate file name
 extern std::array<char, NAME_CAPACITY> NAME;      // run name, part of every data-file name
 extern int save;             // 1 or more: a torque profile per output time
+extern int fast;             // 1 or more: every torque value from the series coefficients, no radial integral
 extern double texp_m94;      // time constant of the outer supply law, s (30 days)
 
 // ---- utility globals --------------------------------------------------------

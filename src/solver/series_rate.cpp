@@ -184,6 +184,7 @@ void compute_series_projections(gmodel* mod, const gsl_function* initial_torque,
     const double z = mod->zeroes[i];
     out->centre[i] = std::pow(0.5 * z, l) / gamma;
     out->slope[i] = out->centre[i] / (edge[i] * edge[i]);
+    out->inverse_norm[i] = 1.0 / (edge[i] * edge[i]);
   }
   const break_points b = ignition_breaks(mod);
   project_shape(mod, projection_params{initial_torque, 0.0, l, 0.0}, terms, b, out->initial, out);
@@ -207,39 +208,60 @@ const series_projections& model_series_projections(gmodel* mod) {
   return cached;
 }
 
-double series_mdot_in(double t, gmodel* mod, const series_projections& proj) {
+namespace {
+
+// Amplitudes A_i(t) of the modes x^l J_l(z_i x) / J_l(z_i a)^2 in (a^2/2) F(x, t),
+// apart from the mode-2 series term and the steady supply profile; returns
+// how many there are. The propagated torque lacks the steady profile of the
+// supply rate at time 0 (mode 1: mdot_out, mode 2: accr_out(0)); the source
+// term of mode 1 weighs each mode by the time its term is carried in the
+// Green's function: n = len terms up to texp, five after.
+int mode_amplitudes(double t, gmodel* mod, const series_projections& proj,
+                    std::array<double, MAX_SERIES_TERMS>& A) {
   const double l = mod->l;
-  const double a2 = mod->a * mod->a;
   const double hout = hout_of(mod);
   const double P = std::pow(phys::G * mod->mass * mod->r_out_vis, -0.5 / l);
   const int n = std::min(proj.terms, (t > mod->texp) ? LATE_SERIES_TERMS : mod->len);
 
-  double M0 = 0.0;  // supply rate whose steady profile the propagated torque lacks
+  double M0 = 0.0;
   if (mod->flag_outer == 1) M0 = mod->mdot_out;
   else if (mod->flag_outer == 2) M0 = mod->accr_out(0.0);
-  else if (mod->flag_outer != 0) return NAN;
   const double profile = (M0 * 0.5 / phys::pi) * hout * 0.5;
 
-  double S = 0.0;
+  A.fill(0.0);
   for (int i = 0; i < n; ++i) {
     const double q = mod->zeroes[i] / mod->kappa;
-    S += std::exp(-((q * q) * P) * t) * proj.slope[i] * (proj.initial[i] - profile * proj.profile_shape[i]);
+    A[i] = std::exp(-((q * q) * P) * t) * (proj.initial[i] - profile * proj.profile_shape[i]);
   }
+  if (mod->flag_outer != 1) return n;
 
-  if (mod->flag_outer == 1) {
-    const double l_over_kappa = l / mod->kappa;
-    const double weight =
-        (l_over_kappa * l_over_kappa) * 4.0 * (mod->mdot_out * 0.5 / phys::pi) * std::pow(hout, 1.0 - 1.0 / l);
-    const double early = std::min(t, mod->texp);
-    for (int i = 0; i < proj.terms; ++i) {
-      const double q = mod->zeroes[i] / mod->kappa;
-      const double lambda = (q * q) * P;
-      double elapsed = 0.0;
-      if (i < mod->len) elapsed += decay_integral(lambda, 0.0, early);
-      if (i < LATE_SERIES_TERMS && t > mod->texp) elapsed += decay_integral(lambda, mod->texp, t);
-      S += proj.slope[i] * weight * proj.weight_shape[i] * elapsed;
-    }
+  const double l_over_kappa = l / mod->kappa;
+  const double weight =
+      (l_over_kappa * l_over_kappa) * 4.0 * (mod->mdot_out * 0.5 / phys::pi) * std::pow(hout, 1.0 - 1.0 / l);
+  const double early = std::min(t, mod->texp);
+  for (int i = 0; i < proj.terms; ++i) {
+    const double q = mod->zeroes[i] / mod->kappa;
+    const double lambda = (q * q) * P;
+    double elapsed = 0.0;
+    if (i < mod->len) elapsed += decay_integral(lambda, 0.0, early);
+    if (i < LATE_SERIES_TERMS && t > mod->texp) elapsed += decay_integral(lambda, mod->texp, t);
+    A[i] += weight * proj.weight_shape[i] * elapsed;
   }
+  return proj.terms;
+}
+
+bool known_mode(const gmodel* mod) { return mod->flag_outer >= 0 && mod->flag_outer <= 2; }
+
+}  // namespace
+
+double series_mdot_in(double t, gmodel* mod, const series_projections& proj) {
+  if (!known_mode(mod)) return NAN;
+  std::array<double, MAX_SERIES_TERMS> A{};
+  const int count = mode_amplitudes(t, mod, proj, A);
+  double S = 0.0;
+  for (int i = 0; i < count; ++i) S += proj.slope[i] * A[i];
+  const double a2 = mod->a * mod->a;
+  const double hout = hout_of(mod);
   double rate = (phys::two_pi / hout) * (2.0 / a2) * S;
 
   if (mod->flag_outer == 2) {
@@ -248,6 +270,30 @@ double series_mdot_in(double t, gmodel* mod, const series_projections& proj) {
     rate += supply / a2;
   }
   return rate;
+}
+
+double series_torque(double x, double t, gmodel* mod) {
+  if (!known_mode(mod)) return NAN;
+  const series_projections& proj = model_series_projections(mod);
+  std::array<double, MAX_SERIES_TERMS> A{};
+  const int count = mode_amplitudes(t, mod, proj, A);
+  std::array<double, MAX_SERIES_TERMS> J{};
+  for (int i = 0; i < count; ++i) J[i] = mod->zeroes[i] * x;
+  gsl_sf_bessel_sequence_Jnu_e(mod->l, GSL_PREC_DOUBLE, count, J.data());
+  double S = 0.0;
+  for (int i = 0; i < count; ++i) S += A[i] * J[i] * proj.inverse_norm[i];
+  const double a2 = mod->a * mod->a;
+  const double hout = hout_of(mod);
+  double F = (2.0 / a2) * std::pow(x, mod->l) * S;
+
+  double M = 0.0;  // supply rate whose steady profile the torque carries now
+  if (mod->flag_outer == 1) {
+    M = mod->mdot_out;
+  } else if (mod->flag_outer == 2) {
+    M = mod->accr_out(t);
+    F += std::pow(x, mod->l) * hout * 0.5 / phys::pi / a2 * sum_time_int(x, t, mod);
+  }
+  return std::pow(x, 4.0 * mod->l) * (M * 0.5 / phys::pi) * hout * 0.5 + F;
 }
 
 double mdot_in_series(double t, gmodel* mod) {

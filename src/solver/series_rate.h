@@ -21,6 +21,7 @@ struct series_projections {
   std::array<double, MAX_SERIES_TERMS> weight_shape;   // of x1^(4l-2)
   std::array<double, MAX_SERIES_TERMS> centre;         // (z_i/2)^l / Gamma(l+1): x^l J_l(z_i x) / xi at xi -> 0
   std::array<double, MAX_SERIES_TERMS> slope;          // centre[i] / J_l(z_i a)^2
+  std::array<double, MAX_SERIES_TERMS> inverse_norm;   // 1 / J_l(z_i a)^2
   bool converged;      // every projection met its tolerance
   double worst_error;  // largest error estimate of a projection over int |f| x1^(1-l) dx1
 };
@@ -39,3 +40,8 @@ double series_mdot_in(double t, gmodel* mod, const series_projections& proj);
 
 // The same for the model's own initial torque: column 5 of the rate file.
 double mdot_in_series(double t, gmodel* mod);
+
+// Torque F(x, t) of the truncated series from the projections of the model's
+// initial torque, in the model's outer-boundary mode: what the radial
+// integral of the torque solution gives, without its quadrature error.
+double series_torque(double x, double t, gmodel* mod);

@@ -35,6 +35,7 @@
 #include "run/settings.h"
 #include "solver/green.h"
 #include "solver/initial_torque.h"
+#include "solver/series_rate.h"
 #include "solver/source_convolution.h"
 #include "solver/supply_series.h"
 
@@ -57,6 +58,7 @@ double F_x_t(double x, double t, gmodel* mod) {
   if (!valid_outer_mode(mod->flag_outer)) stop_invalid_event();
   mod->have_integral = 0;
   mod->flag_green = 1;
+  if (fast >= 1) return series_torque(x, t, mod);
 
   my_Green_params params{t, x, mod};
   gsl_function F;

@@ -32,7 +32,7 @@ TEST_F(Parameters, EveryKeywordReachesItsDestination) {
   const gmodel m = read(
       "2e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n0.1 # r_ign_in\n0.5 # r_ign_out\n-1 # sigma_index\n"
       "2 # texp\n0.003 # kappa\n0.25 # MIN_TIME\n4 # MAX_TIME\n7 # NUM_TIME\n1 # save\n2 # flag_outer\n"
-      "ring1 # name\n1e17 # mdot_out\n");
+      "ring1 # name\n1e17 # mdot_out\n1 # fast\n");
   EXPECT_EQ(m.mass, 2e34);
   EXPECT_EQ(m.mdisk, 1e25);
   EXPECT_EQ(m.r_out_disk, 1e11);
@@ -49,6 +49,7 @@ TEST_F(Parameters, EveryKeywordReachesItsDestination) {
   EXPECT_EQ(m.flag_outer, 2);
   EXPECT_STREQ(NAME.data(), "ring1");
   EXPECT_EQ(m.mdot_out, 1e17);
+  EXPECT_EQ(fast, 1);
 }
 
 TEST_F(Parameters, RadiusScalingDoesNotDependOnTheOrderOfEntries) {

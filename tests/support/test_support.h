@@ -130,6 +130,7 @@ inline void reset_globals() {
   filename.fill('\0');
   NAME.fill('\0');
   save = 0;
+  fast = 0;
   texp_m94 = 2592000.0;
   __filename.fill('\0');
   __outfilenames.fill('\0');
