@@ -14,7 +14,14 @@ namespace {
 const char* context_operation = "start-up";
 double context_time = NAN;
 
+thread_local bool deferring = false;
+thread_local bool deferred_failure = false;
+
 void stop_on_gsl_error(const char* reason, const char* file, int line, int gsl_errno) {
+  if (deferring) {
+    deferred_failure = true;
+    return;
+  }
   std::fflush(stdout);
   if (std::isnan(context_time))
     std::printf("\nGSL error %d (%s) in %s:%d: %s; during %s\n", gsl_errno, gsl_strerror(gsl_errno), file, line,
@@ -33,3 +40,12 @@ void set_run_context(const char* operation, double time) {
   context_operation = operation;
   context_time = time;
 }
+
+deferred_gsl_errors::deferred_gsl_errors() {
+  deferring = true;
+  deferred_failure = false;
+}
+
+deferred_gsl_errors::~deferred_gsl_errors() { deferring = false; }
+
+bool deferred_gsl_errors::failed() const { return deferred_failure; }

@@ -15,3 +15,16 @@ void install_gsl_error_handler();
 // be a string literal (or live as long as the run); time is in seconds,
 // NaN when the operation is not tied to an output time.
 void set_run_context(const char* operation, double time);
+
+// While an object of this class lives, GSL errors raised on the current
+// thread are recorded instead of ending the run: for work done ahead of the
+// solver on the prefetch thread, whose failures the solver meets again, in
+// its own order, when it needs the value itself.
+class deferred_gsl_errors {
+ public:
+  deferred_gsl_errors();
+  ~deferred_gsl_errors();
+  deferred_gsl_errors(const deferred_gsl_errors&) = delete;
+  deferred_gsl_errors& operator=(const deferred_gsl_errors&) = delete;
+  bool failed() const;
+};

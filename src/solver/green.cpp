@@ -19,9 +19,11 @@
 // 2 pi / hout times the xi-derivative of the torque. The flag goes to 1 for
 // the duration of that difference, so the samples it takes are series values.
 //
-// Each series evaluation makes three sequence calls to GSL's Bessel routine
-// (source, field and edge arguments) on stack arrays. The arithmetic is kept
-// in a fixed order so that repeated runs reproduce every bit. Called from the
+// Each series evaluation needs three rows of J_l (source, field and edge
+// arguments) from GSL's sequence routine; they come from the row memo, which
+// answers with the bits the routine returns, and the decay factors are
+// computed once per time. The arithmetic is kept in a fixed order so that
+// repeated runs reproduce every bit. Called from the
 // torque integrand, the source-time convolution and the accretion rate.
 #include "solver/green.h"
 
@@ -29,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <gsl/gsl_deriv.h>
 #include <gsl/gsl_math.h>
@@ -39,6 +42,7 @@
 #include "run/integrand_records.h"
 #include "run/model.h"
 #include "run/settings.h"
+#include "solver/bessel_memo.h"
 
 namespace {
 
@@ -52,30 +56,53 @@ namespace {
   std::exit(exit_status::invalid_model);
 }
 
+// exp(-(z_i/kappa)^2 P t), i < n: one row per time, the same for every source
+// point. Kept per thread for the last (t, n, kappa, P, zeros) asked for.
+struct decay_row {
+  double t = NAN;
+  int n = 0;
+  double kappa = NAN;
+  double P = NAN;
+  std::array<double, MAX_SERIES_TERMS> zeroes{};
+  std::array<double, MAX_SERIES_TERMS> factor{};
+};
+
+const double* decay_factors(double t, int n, double P, const gmodel* mod) {
+  thread_local decay_row row;
+  const bool same = row.n == n && row.t == t && row.kappa == mod->kappa && row.P == P &&
+                    std::memcmp(row.zeroes.data(), mod->zeroes.data(), sizeof(double) * n) == 0;
+  if (!same) {
+    row.t = t;
+    row.n = n;
+    row.kappa = mod->kappa;
+    row.P = P;
+    std::memcpy(row.zeroes.data(), mod->zeroes.data(), sizeof(double) * n);
+    for (int i = 0; i < n; ++i) {
+      const double q = mod->zeroes[i] / mod->kappa;
+      row.factor[i] = std::exp(-((q * q) * P) * t);
+    }
+  }
+  return row.factor.data();
+}
+
 double series_value(double x, double t, double x1, const gmodel* mod) {
   const int n = (t > mod->texp) ? LATE_SERIES_TERMS : mod->len;
   if (n < 1 || n > MAX_SERIES_TERMS) stop_series_length(n);
-
-  std::array<double, MAX_SERIES_TERMS> v;  // source point, then J_l of it
-  std::array<double, MAX_SERIES_TERMS> u;  // field point
-  std::array<double, MAX_SERIES_TERMS> w;  // outer edge
   for (int i = 0; i < n; ++i) {
-    const double z = mod->zeroes[i];
-    v[i] = x1 * z;
-    if (v[i] == 0.0) stop_zero_bessel_argument();
-    u[i] = x * z;
-    w[i] = z * mod->a;
+    if (x1 * mod->zeroes[i] == 0.0) stop_zero_bessel_argument();
   }
-  gsl_sf_bessel_sequence_Jnu_e(mod->l, GSL_PREC_DOUBLE, n, v.data());
-  gsl_sf_bessel_sequence_Jnu_e(mod->l, GSL_PREC_DOUBLE, n, u.data());
-  gsl_sf_bessel_sequence_Jnu_e(mod->l, GSL_PREC_DOUBLE, n, w.data());
+
+  std::array<double, MAX_SERIES_TERMS> v;  // J_l(z_i x1): source point
+  std::array<double, MAX_SERIES_TERMS> u;  // J_l(z_i x): field point
+  std::array<double, MAX_SERIES_TERMS> w;  // J_l(z_i a): outer edge
+  bessel_row(x1, n, mod, v.data());
+  bessel_row(x, n, mod, u.data());
+  bessel_row(mod->a, n, mod, w.data());
 
   const double P = std::pow(phys::G * mod->mass * mod->r_out_vis, -0.5 / mod->l);
+  const double* decay = decay_factors(t, n, P, mod);
   double S = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const double q = mod->zeroes[i] / mod->kappa;
-    S += std::exp(-((q * q) * P) * t) * v[i] * u[i] / (w[i] * w[i]);
-  }
+  for (int i = 0; i < n; ++i) S += decay[i] * v[i] * u[i] / (w[i] * w[i]);
   return (2.0 / (mod->a * mod->a)) * x1 * std::pow(x / x1, mod->l) * S;
 }
 
