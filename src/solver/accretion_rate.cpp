@@ -25,6 +25,7 @@
 #include "run/model.h"
 #include "run/settings.h"
 #include "solver/accretion_fit.h"
+#include "solver/node_prefetch.h"
 #include "solver/torque.h"
 
 accretion_fit fit_accretion_rate(const std::array<double, FIT_XI.size()>& F_arr, double hout) {
@@ -43,6 +44,10 @@ double mdot_in_t1(double t, double* abserr_mdot, gmodel* mod) {
   mod->have_integral = 0;
   const double hout = hout_of(mod);
   std::printf("\n Calculate linear fit for derivative\n");
+
+  std::array<double, FIT_XI.size()> x{};  // the field points, as F_xi_t takes them
+  for (std::size_t j = 0; j < FIT_XI.size(); ++j) x[j] = std::pow(FIT_XI[j], 0.5 / mod->l);
+  prefetch_field_rows(x.data() + 1, static_cast<int>(FIT_XI.size()) - 1, t, mod);
 
   my_Green_params2 params{t, mod};
   std::array<double, FIT_XI.size()> F_arr{};

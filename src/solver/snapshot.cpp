@@ -4,9 +4,9 @@
 // the 99-point linear mesh from MINX a to a (the mesh of the initial profile):
 // index, x, radius r = r_out_vis x^(4l) (cm), specific angular momentum
 // h = hout x^(2l) (cm^2/s), F(x, t), the initial torque zero_interp at the
-// same point, and t (s). Each point is a full torque integral, in mesh order;
-// nothing is cached between points. Called by the evolution run at every
-// output time when `save` is set.
+// same point, and t (s). Each point is a full torque integral, in mesh order. Called by the evolution run at every
+// output time when `save` is set. With the helper thread on, the Bessel
+// rows of the field points are computed ahead of the loop.
 #include "solver/snapshot.h"
 
 #include <array>
@@ -18,6 +18,7 @@
 #include "output/registered_file.h"
 #include "run/model.h"
 #include "run/settings.h"
+#include "solver/node_prefetch.h"
 #include "solver/torque.h"
 #include "tables/mesh.h"
 
@@ -41,6 +42,7 @@ void save_F_t(double t, gmodel* mod, int ti) {
   std::fputs(snapshot_legend, OUT);
   std::printf("Save F(x,t) distribution to %s\n", name.data());
 
+  prefetch_field_rows(x.data() + 1, NUM_COOR - 1, t, mod);
   const double hout = hout_of(mod);
   for (int j = 0; j < NUM_COOR; ++j) {
     const double r = mod->r_out_vis * std::pow(x[j], 4.0 * mod->l);

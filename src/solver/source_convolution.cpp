@@ -21,11 +21,16 @@
 
 #include <array>
 #include <cstdio>
+#include <future>
+#include <memory>
+#include <optional>
 
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_spline.h>
 
+#include "numerics/gsl_errors.h"
 #include "numerics/gsl_owners.h"
+#include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
 #include "run/integrand_records.h"
 #include "run/model.h"
@@ -51,8 +56,9 @@ double integrant_green_over_t(double tau, void* p) {
   return Green_x_x1_t(params->x, params->t - tau, params->x1, params->mod) * params->source_val;
 }
 
-double integral_green_over_t(double x, double x1, double t, gmodel* mod, double source_val) {
-  std::printf("\ncalculate integral_green_over_t\n");
+namespace {
+
+double time_integral_of_green(double x, double x1, double t, gmodel* mod, double source_val) {
   my_Green_params1 params{t, x1, x, mod, source_val};
   gsl_function F;
   F.function = &integrant_green_over_t;
@@ -60,13 +66,43 @@ double integral_green_over_t(double x, double x1, double t, gmodel* mod, double 
   return integrate_qags(&F, 0.0, t);
 }
 
+// The table of one radial integral. With the helper thread on, it takes
+// every other mesh point, on its own copy of the model; the messages are
+// printed here, in mesh order, and a point the helper could not compute is
+// computed here, so the console and the values are those of the serial run.
+void fill_time_integral_table(double x, double t, gmodel* mod, double source_val, const source_mesh& xx) {
+  std::array<std::future<std::optional<double>>, SOURCE_MESH_POINTS> shared;
+  if (helper_available()) {
+    auto copy = std::make_shared<gmodel>(*mod);
+    for (int j = 1; j < SOURCE_MESH_POINTS; j += 2) {
+      const double x1 = xx[j];
+      shared[j] = post_shared([copy, x, x1, t, source_val]() -> std::optional<double> {
+        deferred_gsl_errors deferred;
+        const double value = time_integral_of_green(x, x1, t, copy.get(), source_val);
+        if (deferred.failed()) return std::nullopt;
+        return value;
+      });
+    }
+  }
+  for (int j = 0; j < SOURCE_MESH_POINTS; ++j) {
+    std::printf("\ncalculate integral_green_over_t\n");
+    std::optional<double> value;
+    if (shared[j].valid()) value = shared[j].get();
+    mod->green_int_over_t_x[j] = value ? *value : time_integral_of_green(x, xx[j], t, mod, source_val);
+  }
+}
+
+}  // namespace
+
+double integral_green_over_t(double x, double x1, double t, gmodel* mod, double source_val) {
+  std::printf("\ncalculate integral_green_over_t\n");
+  return time_integral_of_green(x, x1, t, mod, source_val);
+}
+
 double get_value_integral_green_over_tau(double x, double x1, double t, gmodel* mod, double source_val) {
   if (mod->have_integral == 0) {
     std::printf("calculate  integral(x1) for the current x and t\n");
-    const source_mesh xx = build_source_mesh(mod);
-    for (int j = 0; j < SOURCE_MESH_POINTS; ++j) {
-      mod->green_int_over_t_x[j] = integral_green_over_t(x, xx[j], t, mod, source_val);
-    }
+    fill_time_integral_table(x, t, mod, source_val, build_source_mesh(mod));
     mod->have_integral = 1;
   }
 

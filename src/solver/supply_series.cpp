@@ -11,23 +11,31 @@
 // with tvis = kappa^2 hout^(1/l), so mode i relaxes on the time tvis / z_i^2,
 // the decay of term i of the Green's function. Mdot and its derivative are
 // the supply law installed in the model record (accr_out, d_accr_out_d_t).
-// Each I_i is one adaptive 15-point Gauss-Kronrod integral over [0, t]; the
-// torque solution multiplies S by x^l hout / (2 pi a^2). Units: CGS.
+// Each I_i is one adaptive 15-point Gauss-Kronrod integral over [0, t],
+// computed once per time; the torque solution multiplies S by
+// x^l hout / (2 pi a^2). Units: CGS.
 #include "solver/supply_series.h"
 
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <optional>
 
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_sf_bessel.h>
 
+#include "numerics/gsl_errors.h"
+#include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
 #include "output/fatal.h"
 #include "run/integrand_records.h"
 #include "run/model.h"
 #include "run/settings.h"
+#include "solver/bessel_memo.h"
 
 double integrant_tii(double tau, void* p) {
   const auto* params = static_cast<const my_Green_params4*>(p);
@@ -54,6 +62,78 @@ double calc_time_int_i(double t, int i, gmodel* mod) {
   return integrate_qag(&F, 0.0, t);
 }
 
+namespace {
+
+// The mode integrals I_i(t) do not depend on the field point: the five
+// torques of one accretion-rate fit and every point of a profile share them.
+// They are kept for the last time asked for, together with everything the
+// integrand reads, and recomputed when any of it changes.
+struct mode_integral_cache {
+  double t = NAN;
+  double kappa = NAN;
+  double l = NAN;
+  double mass = NAN;
+  double r_out_vis = NAN;
+  double supply_time = NAN;  // texp_m94, read by the built-in supply law
+  double (*accr_out)(double) = nullptr;
+  double (*d_accr_out_d_t)(double) = nullptr;
+  int terms = 0;
+  std::array<double, MAX_SERIES_TERMS> zeroes{};
+  std::array<double, MAX_SERIES_TERMS> constl1{};
+  std::array<double, MAX_SERIES_TERMS> constl2{};
+  std::array<double, MAX_SERIES_TERMS> value{};
+
+  static bool same_prefix(const std::array<double, MAX_SERIES_TERMS>& a, const std::array<double, MAX_SERIES_TERMS>& b,
+                          int n) {
+    return std::memcmp(a.data(), b.data(), sizeof(double) * n) == 0;
+  }
+
+  bool holds(double t_now, int n, const gmodel* mod) const {
+    return terms == n && t == t_now && kappa == mod->kappa && l == mod->l && mass == mod->mass &&
+           r_out_vis == mod->r_out_vis && supply_time == texp_m94 && accr_out == mod->accr_out &&
+           d_accr_out_d_t == mod->d_accr_out_d_t && same_prefix(zeroes, mod->zeroes, n) &&
+           same_prefix(constl1, mod->constl1, n) && same_prefix(constl2, mod->constl2, n);
+  }
+
+  // With the helper thread on, it integrates every other mode on its own
+  // copy of the model; a mode it could not integrate is integrated here, in
+  // order, so a failure stops the run where the serial run stops.
+  void fill(double t_now, int n, gmodel* mod) {
+    terms = 0;  // invalid until every value is in
+    std::array<std::future<std::optional<double>>, MAX_SERIES_TERMS> shared;
+    if (helper_available()) {
+      auto copy = std::make_shared<gmodel>(*mod);
+      for (int k = 1; k < n; k += 2) {
+        shared[k] = post_shared([copy, t_now, k]() -> std::optional<double> {
+          deferred_gsl_errors deferred;
+          const double v = calc_time_int_i(t_now, k, copy.get());
+          if (deferred.failed()) return std::nullopt;
+          return v;
+        });
+      }
+    }
+    for (int k = 0; k < n; ++k) {
+      std::optional<double> v;
+      if (shared[k].valid()) v = shared[k].get();
+      value[k] = v ? *v : calc_time_int_i(t_now, k, mod);
+    }
+    t = t_now;
+    kappa = mod->kappa;
+    l = mod->l;
+    mass = mod->mass;
+    r_out_vis = mod->r_out_vis;
+    supply_time = texp_m94;
+    accr_out = mod->accr_out;
+    d_accr_out_d_t = mod->d_accr_out_d_t;
+    std::memcpy(zeroes.data(), mod->zeroes.data(), sizeof(double) * n);
+    std::memcpy(constl1.data(), mod->constl1.data(), sizeof(double) * n);
+    std::memcpy(constl2.data(), mod->constl2.data(), sizeof(double) * n);
+    terms = n;
+  }
+};
+
+}  // namespace
+
 double sum_time_int(double x, double t, gmodel* mod) {
   std::printf("calculate sum_time_int\n");
   const int size = mod->len;
@@ -61,11 +141,13 @@ double sum_time_int(double x, double t, gmodel* mod) {
     std::printf("Series of %d terms requested; at most %d are possible. Exit\n", size, MAX_SERIES_TERMS);
     std::exit(exit_status::invalid_model);
   }
-  std::array<double, MAX_SERIES_TERMS> u;
-  for (int k = 0; k < size; ++k) u[k] = mod->zeroes[k] * x;
-  gsl_sf_bessel_sequence_Jnu_e(mod->l, GSL_PREC_DOUBLE, size, u.data());
+  std::array<double, MAX_SERIES_TERMS> u{};
+  if (size > 0) bessel_row(x, size, mod, u.data());
+
+  static mode_integral_cache cache;
+  if (!cache.holds(t, size, mod)) cache.fill(t, size, mod);
 
   double total = 0.0;
-  for (int k = 0; k < size; ++k) total += calc_time_int_i(t, k, mod) * u[k];
+  for (int k = 0; k < size; ++k) total += cache.value[k] * u[k];
   return total;
 }

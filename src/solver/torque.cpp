@@ -35,6 +35,7 @@
 #include "run/settings.h"
 #include "solver/green.h"
 #include "solver/initial_torque.h"
+#include "solver/node_prefetch.h"
 #include "solver/series_rate.h"
 #include "solver/source_convolution.h"
 #include "solver/supply_series.h"
@@ -64,6 +65,7 @@ double F_x_t(double x, double t, gmodel* mod) {
   gsl_function F;
   F.function = &integrant;
   F.params = &params;
+  begin_radial_prefetch(mod->a * MINX, OUTER_EDGE_X, x, t, mod);
   const double I = integrate_qag(&F, mod->a * MINX, OUTER_EDGE_X);
 
   const double hout = hout_of(mod);
@@ -95,6 +97,7 @@ double integrant(double x1, void* p) {
   const double t = params->t;
   const double x = params->x1;
   gmodel* mod = params->mod;
+  radial_node_seen(x1);
 
   const double initial_F = F_initial(x1, mod);
   const double green = Green_x_x1_t(x, t, x1, mod);

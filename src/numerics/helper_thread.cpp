@@ -1,0 +1,119 @@
+// The helper thread; see helper_thread.h.
+#include "numerics/helper_thread.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace {
+
+struct helper_state {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> shared;    // integrals the solver waits for
+  std::deque<std::function<void()>> prefetch;  // work ahead of the solver
+  bool stopping = false;
+  std::thread thread;
+  int threads = 1;
+  bool exit_hook = false;
+};
+
+helper_state& state() {
+  static helper_state s;
+  return s;
+}
+
+void helper_loop(helper_state* s) {
+  std::unique_lock<std::mutex> guard(s->lock);
+  for (;;) {
+    s->wake.wait(guard, [s] { return s->stopping || !s->shared.empty() || !s->prefetch.empty(); });
+    if (s->stopping) return;
+    std::deque<std::function<void()>>& queue = s->shared.empty() ? s->prefetch : s->shared;
+    std::function<void()> task = std::move(queue.front());
+    queue.pop_front();
+    guard.unlock();
+    task();
+    guard.lock();
+  }
+}
+
+void stop_at_exit() { stop_helper(); }
+
+// Starts the thread on first use. Called with the lock held.
+void ensure_running(helper_state& s) {
+  if (s.thread.joinable()) return;
+  if (!s.exit_hook) {
+    // Registered after the state exists, so it runs before the state's
+    // destructor: the thread is joined while everything it uses is alive.
+    std::atexit(&stop_at_exit);
+    s.exit_hook = true;
+  }
+  s.stopping = false;
+  s.thread = std::thread(&helper_loop, &s);
+}
+
+}  // namespace
+
+void set_run_threads(int threads) {
+  helper_state& s = state();
+  if (threads < 2) stop_helper();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.threads = threads < 2 ? 1 : 2;
+}
+
+int run_threads() {
+  helper_state& s = state();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.threads;
+}
+
+bool helper_available() { return run_threads() >= 2; }
+
+void post_prefetch(std::function<void()> task) {
+  helper_state& s = state();
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.threads < 2) return;
+    ensure_running(s);
+    s.prefetch.push_back(std::move(task));
+  }
+  s.wake.notify_one();
+}
+
+std::future<std::optional<double>> post_shared(std::function<std::optional<double>()> task) {
+  auto job = std::make_shared<std::packaged_task<std::optional<double>()>>(std::move(task));
+  std::future<std::optional<double>> result = job->get_future();
+  helper_state& s = state();
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.threads < 2) {
+      (*job)();  // no helper: run it here, the caller still gets its value
+      return result;
+    }
+    ensure_running(s);
+    s.shared.push_back([job] { (*job)(); });
+  }
+  s.wake.notify_one();
+  return result;
+}
+
+void stop_helper() {
+  helper_state& s = state();
+  std::thread finished;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (!s.thread.joinable()) return;
+    if (s.thread.get_id() == std::this_thread::get_id()) return;  // never join oneself
+    s.stopping = true;
+    s.prefetch.clear();
+    finished = std::move(s.thread);
+  }
+  s.wake.notify_all();
+  finished.join();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.shared.clear();
+  s.stopping = false;
+}

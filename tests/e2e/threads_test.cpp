@@ -1,0 +1,72 @@
+// The helper thread changes nothing a user can see: with VELMORA_THREADS=2
+// every data file and the console text are those of the serial run, byte
+// for byte, in each outer-boundary mode and with profiles. A setting that
+// is not a thread count is refused before anything is written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+using testing_support::read_file;
+using testing_support::run_in;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+// A ring of matter between 0.3 and 0.6 of the disc radius: its edges make
+// the radial integrals bisect deeply, which is where the helper works.
+const std::string RING =
+    "1.989e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n0.3 # r_ign_in\n0.6 # r_ign_out\n"
+    "-1 # sigma_index\n30 # texp\n0.4 # MIN_TIME\n2 # MAX_TIME\n2 # NUM_TIME\n1 # save\n1e17 # mdot_out\n"
+    "ring # name\n";
+
+std::vector<std::string> files_in(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+testing_support::RunResult run_with_threads(const TempDir& dir, const std::string& threads) {
+  return run_in(dir.path(), "VELMORA_THREADS=" + threads + " '" + VELMORA_BINARY + "' model.par");
+}
+
+class ThreadedRun : public ::testing::TestWithParam<int> {};
+
+TEST_P(ThreadedRun, WritesTheSerialRunsBytes) {
+  const std::string model = RING + std::to_string(GetParam()) + " # flag_outer\n";
+  TempDir serial, threaded;
+  write_file(serial / "model.par", model);
+  write_file(threaded / "model.par", model);
+  const auto a = run_with_threads(serial, "1");
+  const auto b = run_with_threads(threaded, "2");
+  ASSERT_EQ(a.status, 0) << a.output;
+  ASSERT_EQ(b.status, 0) << b.output;
+  EXPECT_TRUE(a.output == b.output) << "the console text differs";
+  const auto names = files_in(serial.path());
+  ASSERT_EQ(names, files_in(threaded.path()));
+  EXPECT_GE(names.size(), 5u);  // parameters, rate, initial profile, two snapshots
+  for (const auto& name : names) EXPECT_TRUE(read_file(serial / name) == read_file(threaded / name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ThreadedRun, ::testing::Values(0, 1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "flag_outer" + std::to_string(info.param);
+                         });
+
+TEST(ThreadSetting, AnythingButAPositiveCountIsRefused) {
+  for (const std::string bad : {"0", "-2", "two", "2x", "99999999999999999999"}) {
+    TempDir dir;
+    write_file(dir / "model.par", RING + "0 # flag_outer\n");
+    const auto r = run_with_threads(dir, "'" + bad + "'");
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.output.find("VELMORA_THREADS must be a positive whole number"), std::string::npos) << r.output;
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"model.par"}) << bad;
+  }
+}
+
+}  // namespace
