@@ -49,6 +49,14 @@ bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
                    NUM_TIME);
   }
 
+  // Finite in units of texp can still overflow in seconds (1e306 texp).
+  if (NUM_TIME >= 1 && !std::isfinite(MIN_TIME))
+    return refuse(why, "Invalid model: MIN_TIME = %.17g texp is out of range in seconds (texp = %.17g s)",
+                  times.min_time, mod->texp);
+  if (NUM_TIME >= 2 && !std::isfinite(MAX_TIME))
+    return refuse(why, "Invalid model: MAX_TIME = %.17g texp is out of range in seconds (texp = %.17g s)",
+                  times.max_time, mod->texp);
+
   // The normalisation of the initial surface density, as the density law forms it.
   const double index = 2.0 + mod->sigma_index;
   const double norm = 1.0 - std::pow(mod->r_mass_in / mod->r_mass_out, index);

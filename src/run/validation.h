@@ -14,7 +14,7 @@ struct time_range_in_file {
 // Checks the set-up model; refuses it (exit status 3, one line naming the
 // keyword and its value) when the outer-boundary mode is unknown or lacks
 // its coefficient tables, a mass, radius or derived constant is not finite
-// and positive, the log-spaced output times are undefined, or the initial
+// and positive, the log-spaced output times are undefined or overflow in seconds, or the initial
 // surface density cannot be normalised or the initial torque overflows.
 void validate_model(gmodel* mod, time_range_in_file times);
 
