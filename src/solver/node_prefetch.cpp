@@ -82,9 +82,12 @@ std::array<double, 15> rule_points(double a, double b) {
   return p;
 }
 
+// From the rule's last point back: when the solver reaches the interval
+// before the helper is through, it takes the points from the front itself
+// instead of waiting for each one in turn.
 void post_rows(const std::array<double, 15>& points, int n, std::shared_ptr<const gmodel> model) {
   post_prefetch([points, n, model] {
-    for (double s : points) prefetch_bessel_row(s, n, model.get());
+    for (auto s = points.rbegin(); s != points.rend(); ++s) prefetch_bessel_row(*s, n, model.get());
   });
 }
 
