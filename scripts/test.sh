@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test of velmora: the fuzzer of the parameter
-# reader (60 s), the whole suite under AddressSanitizer and UBSan, and the
-# whole suite of the normal build. Any failure or sanitizer report fails.
+# reader (60 s), the whole suite under AddressSanitizer and UBSan, the runs
+# with the helper thread under ThreadSanitizer, and the whole suite of the
+# normal build. Any failure or sanitizer report fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh clang libclang-rt-14-dev
@@ -28,6 +29,12 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release -DVELMORA_SANITIZE=ON > 
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== The helper thread under ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Release -DVELMORA_TSAN=ON > /dev/null
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'ThreadedRun|BesselMemo|ThreadSetting'
 
 echo "== The test suite"
 ctest --test-dir build --output-on-failure -j"$jobs"

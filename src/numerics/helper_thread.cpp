@@ -10,6 +10,10 @@
 
 namespace {
 
+// Set once the state below has been destroyed at exit; a plain bool, so it
+// outlives every object with a destructor.
+bool state_gone = false;
+
 struct helper_state {
   std::mutex lock;
   std::condition_variable wake;
@@ -19,6 +23,7 @@ struct helper_state {
   std::thread thread;
   int threads = 1;
   bool exit_hook = false;
+  ~helper_state() { state_gone = true; }
 };
 
 helper_state& state() {
@@ -101,6 +106,7 @@ std::future<std::optional<double>> post_shared(std::function<std::optional<doubl
 }
 
 void stop_helper() {
+  if (state_gone) return;
   helper_state& s = state();
   std::thread finished;
   {

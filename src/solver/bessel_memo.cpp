@@ -19,6 +19,7 @@
 #include <gsl/gsl_sf_bessel.h>
 
 #include "numerics/gsl_errors.h"
+#include "numerics/helper_thread.h"
 #include "run/model.h"
 #include "run/settings.h"
 
@@ -54,6 +55,10 @@ struct memo_state {
   long computed = 0;
   long requests = 0;
   long generation = 0;
+
+  // At exit the memo may go before the helper thread's own state; the
+  // thread is stopped first, so no task of it can still reach the memo.
+  ~memo_state() { stop_helper(); }
 
   void clear() {
     ++generation;

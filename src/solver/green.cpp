@@ -108,6 +108,16 @@ double series_value(double x, double t, double x1, const gmodel* mod) {
 
 }  // namespace
 
+bool green_series_defined(double x1, const gmodel* mod) {
+  for (int n : {mod->len, LATE_SERIES_TERMS}) {
+    if (n < 1 || n > MAX_SERIES_TERMS) return false;
+    for (int i = 0; i < n; ++i) {
+      if (x1 * mod->zeroes[i] == 0.0) return false;
+    }
+  }
+  return true;
+}
+
 double Green_x_x1_t(double x, double t, double x1, gmodel* mod) {
   if (mod->flag_green != 2) return series_value(x, t, x1, mod);
   mod->flag_green = 1;

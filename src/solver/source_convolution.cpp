@@ -72,7 +72,9 @@ double time_integral_of_green(double x, double x1, double t, gmodel* mod, double
 // computed here, so the console and the values are those of the serial run.
 void fill_time_integral_table(double x, double t, gmodel* mod, double source_val, const source_mesh& xx) {
   std::array<std::future<std::optional<double>>, SOURCE_MESH_POINTS> shared;
-  if (helper_available()) {
+  bool share = helper_available();
+  for (int j = 0; share && j < SOURCE_MESH_POINTS; ++j) share = green_series_defined(xx[j], mod);
+  if (share) {
     auto copy = std::make_shared<gmodel>(*mod);
     for (int j = 1; j < SOURCE_MESH_POINTS; j += 2) {
       const double x1 = xx[j];
