@@ -30,7 +30,8 @@ void bessel_row(double s, int n, const gmodel* mod, double* out);
 // the prefetch thread: the solver then meets it itself, in its own order).
 bool prefetch_bessel_row(double s, int n, const gmodel* mod);
 
-// Counts since the last clear: rows computed, requests answered.
+// Counts since the last clear: rows computed, requests that reached the
+// shared memo (the last rows a thread used are answered before it).
 struct bessel_memo_counts {
   long computed;
   long requests;
@@ -38,4 +39,5 @@ struct bessel_memo_counts {
 };
 bessel_memo_counts bessel_memo_statistics();
 
+// Empties the shared memo and the calling thread's recent rows.
 void clear_bessel_memo();

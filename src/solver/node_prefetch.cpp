@@ -82,13 +82,17 @@ std::array<double, 15> rule_points(double a, double b) {
   return p;
 }
 
+// One task per row, so that integrals the solver waits for (which go ahead
+// of any queued prefetch) never wait behind a long list of rows.
+void post_row(double s, int n, const std::shared_ptr<const gmodel>& model) {
+  post_prefetch([s, n, model] { prefetch_bessel_row(s, n, model.get()); });
+}
+
 // From the rule's last point back: when the solver reaches the interval
 // before the helper is through, it takes the points from the front itself
 // instead of waiting for each one in turn.
-void post_rows(const std::array<double, 15>& points, int n, std::shared_ptr<const gmodel> model) {
-  post_prefetch([points, n, model] {
-    for (auto s = points.rbegin(); s != points.rend(); ++s) prefetch_bessel_row(*s, n, model.get());
-  });
+void post_rows(const std::array<double, 15>& points, int n, const std::shared_ptr<const gmodel>& model) {
+  for (auto s = points.rbegin(); s != points.rend(); ++s) post_row(*s, n, model);
 }
 
 void remember(radial_state& s, const interval& i) { s.by_centre[bits_of(0.5 * (i.a + i.b))] = i; }
@@ -108,14 +112,10 @@ void begin_radial_prefetch(double a, double b, double x, double t, const gmodel*
   s.by_centre.clear();
   remember(s, interval{a, b, false, 0.0, 0.0});
   // The field point and the edge come first in every evaluation.
-  const double field = x;
-  const double edge = mod->a;
-  const int n = s.n;
-  std::shared_ptr<const gmodel> model = s.model;
-  post_prefetch([field, edge, n, model] {
-    prefetch_bessel_row(field, n, model.get());
-    prefetch_bessel_row(edge, n, model.get());
-  });
+  post_row(x, s.n, s.model);
+  post_row(mod->a, s.n, s.model);
+  // The whole interval comes first; the helper takes its points from the back.
+  post_rows(rule_points(a, b), s.n, s.model);
 }
 
 void radial_node_seen(double x1) {
@@ -136,11 +136,8 @@ void prefetch_field_rows(const double* x, int count, double t, const gmodel* mod
   if (!helper_available()) return;
   const int n = series_terms(t, mod);
   if (n < 1 || n > MAX_SERIES_TERMS) return;
-  auto model = std::make_shared<const gmodel>(*mod);
+  const auto model = std::make_shared<const gmodel>(*mod);
   // From the last point back: the solver works forwards and computes what
   // it meets first itself, so the two meet in the middle.
-  std::vector<double> points(x, x + count);
-  post_prefetch([points, n, model] {
-    for (auto s = points.rbegin(); s != points.rend(); ++s) prefetch_bessel_row(*s, n, model.get());
-  });
+  for (int j = count - 1; j >= 0; --j) post_row(x[j], n, model);
 }
