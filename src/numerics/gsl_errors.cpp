@@ -14,6 +14,7 @@ namespace {
 const char* context_operation = "start-up";
 double context_time = NAN;
 
+bool handler_installed = false;
 thread_local bool deferring = false;
 thread_local bool deferred_failure = false;
 
@@ -34,18 +35,26 @@ void stop_on_gsl_error(const char* reason, const char* file, int line, int gsl_e
 
 }  // namespace
 
-void install_gsl_error_handler() { gsl_set_error_handler(&stop_on_gsl_error); }
+void install_gsl_error_handler() {
+  gsl_set_error_handler(&stop_on_gsl_error);
+  handler_installed = true;
+}
+
+bool gsl_error_handler_installed() { return handler_installed; }
 
 void set_run_context(const char* operation, double time) {
   context_operation = operation;
   context_time = time;
 }
 
-deferred_gsl_errors::deferred_gsl_errors() {
+deferred_gsl_errors::deferred_gsl_errors() : outer_deferring_(deferring), outer_failure_(deferred_failure) {
   deferring = true;
   deferred_failure = false;
 }
 
-deferred_gsl_errors::~deferred_gsl_errors() { deferring = false; }
+deferred_gsl_errors::~deferred_gsl_errors() {
+  deferring = outer_deferring_;
+  deferred_failure = outer_failure_;
+}
 
 bool deferred_gsl_errors::failed() const { return deferred_failure; }

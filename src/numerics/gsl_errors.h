@@ -11,6 +11,9 @@
 // Installs the handler; call once at start-up.
 void install_gsl_error_handler();
 
+// True once the handler is installed.
+bool gsl_error_handler_installed();
+
 // What the run is doing, for the message of a GSL error. `operation` must
 // be a string literal (or live as long as the run); time is in seconds,
 // NaN when the operation is not tied to an output time.
@@ -19,7 +22,9 @@ void set_run_context(const char* operation, double time);
 // While an object of this class lives, GSL errors raised on the current
 // thread are recorded instead of ending the run: for work done ahead of the
 // solver on the prefetch thread, whose failures the solver meets again, in
-// its own order, when it needs the value itself.
+// its own order, when it needs the value itself; and for integrals whose
+// failure the caller reads from GSL's status. Guards nest: each restores
+// what it found, and an inner guard's failures stay its own.
 class deferred_gsl_errors {
  public:
   deferred_gsl_errors();
@@ -27,4 +32,8 @@ class deferred_gsl_errors {
   deferred_gsl_errors(const deferred_gsl_errors&) = delete;
   deferred_gsl_errors& operator=(const deferred_gsl_errors&) = delete;
   bool failed() const;
+
+ private:
+  bool outer_deferring_;
+  bool outer_failure_;
 };

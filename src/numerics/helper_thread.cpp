@@ -105,6 +105,23 @@ std::future<std::optional<double>> post_shared(std::function<std::optional<doubl
   return result;
 }
 
+std::future<void> post_shared_work(std::function<void()> task) {
+  auto job = std::make_shared<std::packaged_task<void()>>(std::move(task));
+  std::future<void> done = job->get_future();
+  helper_state& s = state();
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.threads < 2) {
+      (*job)();
+      return done;
+    }
+    ensure_running(s);
+    s.shared.push_back([job] { (*job)(); });
+  }
+  s.wake.notify_one();
+  return done;
+}
+
 void stop_helper() {
   if (state_gone) return;
   helper_state& s = state();

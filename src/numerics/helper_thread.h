@@ -30,6 +30,10 @@ void post_prefetch(std::function<void()> task);
 // its value, or nothing when the task failed and the solver must redo it.
 std::future<std::optional<double>> post_shared(std::function<std::optional<double>()> task);
 
+// The same for work that leaves its results where it was told to; the
+// caller must wait for the future before those places go away.
+std::future<void> post_shared_work(std::function<void()> task);
+
 // Waits for the running task, drops the queued ones and ends the thread;
 // the next post starts it again. Runs by itself at exit.
 void stop_helper();

@@ -7,6 +7,7 @@
 
 #include <gsl/gsl_errno.h>
 
+#include "numerics/gsl_errors.h"
 #include "numerics/gsl_owners.h"
 #include "run/settings.h"
 
@@ -39,6 +40,11 @@ double integrate_qags(const gsl_function* f, double a, double b, double* abserr)
 int integrate_qag_to(const gsl_function* f, double a, double b, double epsabs, double epsrel, int key,
                      double* result, double* abserr) {
   workspace_owner w = new_workspace();
+  if (gsl_error_handler_installed()) {
+    // Per thread: the helper thread may be integrating at the same time.
+    deferred_gsl_errors quiet;
+    return gsl_integration_qag(f, a, b, epsabs, epsrel, INTEGRATION_LIMIT, key, w.get(), result, abserr);
+  }
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
   const int status = gsl_integration_qag(f, a, b, epsabs, epsrel, INTEGRATION_LIMIT, key, w.get(), result, abserr);
   gsl_set_error_handler(previous);

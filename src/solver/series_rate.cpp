@@ -37,14 +37,17 @@
 #include "solver/series_rate.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <future>
 
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_sf_bessel.h>
 #include <gsl/gsl_sf_gamma.h>
 
 #include "numerics/gsl_errors.h"
+#include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
 #include "run/constants.h"
 #include "run/model.h"
@@ -133,9 +136,33 @@ void project_shape(const gmodel* mod, projection_params p, int terms, const brea
   p.z = 0.0;
   const piecewise_result bound = integrate_pieces(&bound_integrand, &p, b, 0.0, PROJECTION_BOUND_EPSREL);
   const double floor = PROJECTION_FLOOR * bound.value / (b.count - 1);
+  // The modes are independent integrals: with the helper thread on, it takes
+  // every other one (each with its own parameter record); the results are
+  // gathered in mode order, so they and the flags are the serial run's.
+  std::array<piecewise_result, MAX_SERIES_TERMS> results{};
+  std::array<std::future<void>, MAX_SERIES_TERMS> shared;
+  if (helper_available()) {
+    for (int i = 1; i < terms; i += 2) {
+      const double z = mod->zeroes[i];
+      piecewise_result* slot = &results[i];
+      const break_points* pieces = &b;
+      shared[i] = post_shared_work([p, z, slot, pieces, floor] {
+        projection_params q = p;
+        q.z = z;
+        *slot = integrate_pieces(&projection_integrand, &q, *pieces, floor, PROJECTION_EPSREL);
+      });
+    }
+  }
   for (int i = 0; i < terms; ++i) {
-    p.z = mod->zeroes[i];
-    const piecewise_result r = integrate_pieces(&projection_integrand, &p, b, floor, PROJECTION_EPSREL);
+    if (shared[i].valid()) {
+      shared[i].get();
+    } else {
+      p.z = mod->zeroes[i];
+      results[i] = integrate_pieces(&projection_integrand, &p, b, floor, PROJECTION_EPSREL);
+    }
+  }
+  for (int i = 0; i < terms; ++i) {
+    const piecewise_result& r = results[i];
     out[i] = r.value;
     if (!r.converged) proj->converged = false;
     if (bound.value > 0.0) proj->worst_error = std::max(proj->worst_error, r.error / bound.value);
