@@ -293,7 +293,8 @@ double series_mdot_in(double t, gmodel* mod, const series_projections& proj) {
 
   if (mod->flag_outer == 2) {
     double supply = 0.0;
-    for (int i = 0; i < std::min(mod->len, proj.terms); ++i) supply += proj.centre[i] * calc_time_int_i(t, i, mod);
+    const double* I = mode_time_integrals(t, mod);
+    for (int i = 0; i < std::min(mod->len, proj.terms); ++i) supply += proj.centre[i] * I[i];
     rate += supply / a2;
   }
   return rate;

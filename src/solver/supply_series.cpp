@@ -16,6 +16,7 @@
 // x^l hout / (2 pi a^2). Units: CGS.
 #include "solver/supply_series.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -132,7 +133,19 @@ struct mode_integral_cache {
   }
 };
 
+mode_integral_cache& integral_cache() {
+  static mode_integral_cache cache;
+  return cache;
+}
+
 }  // namespace
+
+const double* mode_time_integrals(double t, gmodel* mod) {
+  const int size = std::max(0, std::min(mod->len, MAX_SERIES_TERMS));
+  mode_integral_cache& cache = integral_cache();
+  if (!cache.holds(t, size, mod)) cache.fill(t, size, mod);
+  return cache.value.data();
+}
 
 double sum_time_int(double x, double t, gmodel* mod) {
   std::printf("calculate sum_time_int\n");
@@ -144,10 +157,9 @@ double sum_time_int(double x, double t, gmodel* mod) {
   std::array<double, MAX_SERIES_TERMS> u{};
   if (size > 0) bessel_row(x, size, mod, u.data());
 
-  static mode_integral_cache cache;
-  if (!cache.holds(t, size, mod)) cache.fill(t, size, mod);
+  const double* I = mode_time_integrals(t, mod);
 
   double total = 0.0;
-  for (int k = 0; k < size; ++k) total += cache.value[k] * u[k];
+  for (int k = 0; k < size; ++k) total += I[k] * u[k];
   return total;
 }
