@@ -56,6 +56,10 @@ namespace {
   std::exit(exit_status::invalid_model);
 }
 
+// exp(x) of a double is +0 for every x below about -745.13 (the smallest
+// subnormal is exp(-744.44)); -750 is safely past it.
+constexpr double EXP_UNDERFLOW = -750.0;
+
 // exp(-(z_i/kappa)^2 P t), i < n: one row per time, the same for every source
 // point. Kept per thread for the last (t, n, kappa, P, zeros) asked for.
 struct decay_row {
@@ -79,7 +83,9 @@ const double* decay_factors(double t, int n, double P, const gmodel* mod) {
     std::memcpy(row.zeroes.data(), mod->zeroes.data(), sizeof(double) * n);
     for (int i = 0; i < n; ++i) {
       const double q = mod->zeroes[i] / mod->kappa;
-      row.factor[i] = std::exp(-((q * q) * P) * t);
+      const double exponent = -((q * q) * P) * t;
+      // Below EXP_UNDERFLOW exp returns +0 exactly; the call is skipped.
+      row.factor[i] = exponent < EXP_UNDERFLOW ? 0.0 : std::exp(exponent);
     }
   }
   return row.factor.data();
