@@ -9,8 +9,23 @@ std::array<char, NAME_CAPACITY> filename{};
 std::array<char, NAME_CAPACITY> NAME{};
 int save = 0;
 int fast = 0;
-double texp_m94 = 2592000.0;
+double texp_m94 = SUPPLY_TIME_START;
 
 std::array<char, NAME_CAPACITY> __filename{};
 std::array<char, REGISTRY_CAPACITY> __outfilenames{};
 int verbose = 0;
+
+void reset_run_settings() {
+  r_inner_dotM = 0.0;
+  MAX_TIME = 0.0;
+  MIN_TIME = 0.0;
+  NUM_TIME = 0;
+  filename.fill('\0');
+  NAME.fill('\0');
+  save = 0;
+  fast = 0;
+  texp_m94 = SUPPLY_TIME_START;
+  __filename.fill('\0');
+  __outfilenames.fill('\0');
+  verbose = 0;
+}

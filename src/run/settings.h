@@ -49,8 +49,13 @@ extern std::array<char, NAME_CAPACITY> NAME;      // run name, part of every dat
 extern int save;             // 1 or more: a torque profile per output time
 extern int fast;             // 1 or more: every torque value from the series coefficients, no radial integral
 extern double texp_m94;      // time constant of the outer supply law, s (30 days)
+constexpr double SUPPLY_TIME_START = 2592000.0;  // start value of texp_m94: 30 days
 
 // ---- utility globals --------------------------------------------------------
 extern std::array<char, NAME_CAPACITY> __filename;         // file being opened
 extern std::array<char, REGISTRY_CAPACITY> __outfilenames;  // registry of every file opened so far
 extern int verbose;                                          // declared for completeness; unused
+
+// Puts every run setting and utility global back to its start value (for a
+// second run in one process: the tests and the fuzzer).
+void reset_run_settings();

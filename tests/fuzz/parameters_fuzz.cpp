@@ -23,20 +23,6 @@
 #include "tables/bessel_zeros.h"
 #include "tables/mesh.h"
 
-namespace {
-
-void reset_run_settings() {
-  r_inner_dotM = 0.0;
-  MAX_TIME = 0.0;
-  MIN_TIME = 0.0;
-  NUM_TIME = 0;
-  filename.fill('\0');
-  NAME.fill('\0');
-  save = 0;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The zero-table lookup prints progress lines; keep the fuzzer's console readable.
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();

@@ -122,18 +122,6 @@ inline RunResult run_forked(const std::function<void()>& body) {
 }
 
 // Puts the run settings and utility globals back to their start values.
-inline void reset_globals() {
-  r_inner_dotM = 0.0;
-  MAX_TIME = 0.0;
-  MIN_TIME = 0.0;
-  NUM_TIME = 0;
-  filename.fill('\0');
-  NAME.fill('\0');
-  save = 0;
-  fast = 0;
-  texp_m94 = 2592000.0;
-  __filename.fill('\0');
-  __outfilenames.fill('\0');
-}
+inline void reset_globals() { reset_run_settings(); }
 
 }  // namespace testing_support
