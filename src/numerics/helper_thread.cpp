@@ -88,14 +88,19 @@ void post_prefetch(std::function<void()> task) {
   s.wake.notify_one();
 }
 
-std::future<std::optional<double>> post_shared(std::function<std::optional<double>()> task) {
-  auto job = std::make_shared<std::packaged_task<std::optional<double>()>>(std::move(task));
-  std::future<std::optional<double>> result = job->get_future();
+namespace {
+
+// Queues `task` ahead of the prefetch work, or runs it here when the helper
+// is off; the future carries its result either way.
+template <typename Result>
+std::future<Result> enqueue_shared(std::function<Result()> task) {
+  auto job = std::make_shared<std::packaged_task<Result()>>(std::move(task));
+  std::future<Result> result = job->get_future();
   helper_state& s = state();
   {
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.threads < 2) {
-      (*job)();  // no helper: run it here, the caller still gets its value
+      (*job)();
       return result;
     }
     ensure_running(s);
@@ -105,22 +110,13 @@ std::future<std::optional<double>> post_shared(std::function<std::optional<doubl
   return result;
 }
 
-std::future<void> post_shared_work(std::function<void()> task) {
-  auto job = std::make_shared<std::packaged_task<void()>>(std::move(task));
-  std::future<void> done = job->get_future();
-  helper_state& s = state();
-  {
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (s.threads < 2) {
-      (*job)();
-      return done;
-    }
-    ensure_running(s);
-    s.shared.push_back([job] { (*job)(); });
-  }
-  s.wake.notify_one();
-  return done;
+}  // namespace
+
+std::future<std::optional<double>> post_shared(std::function<std::optional<double>()> task) {
+  return enqueue_shared<std::optional<double>>(std::move(task));
 }
+
+std::future<void> post_shared_work(std::function<void()> task) { return enqueue_shared<void>(std::move(task)); }
 
 void stop_helper() {
   if (state_gone) return;
