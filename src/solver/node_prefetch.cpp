@@ -133,7 +133,7 @@ void radial_node_seen(double x1) {
 }
 
 void prefetch_field_rows(const double* x, int count, double t, const gmodel* mod) {
-  if (!helper_available()) return;
+  if (!helper_available() || fast >= 1) return;  // the fast torque takes no rows from the memo
   const int n = series_terms(t, mod);
   if (n < 1 || n > MAX_SERIES_TERMS) return;
   const auto model = std::make_shared<const gmodel>(*mod);

@@ -4,9 +4,10 @@
 // the 99-point linear mesh from MINX a to a (the mesh of the initial profile):
 // index, x, radius r = r_out_vis x^(4l) (cm), specific angular momentum
 // h = hout x^(2l) (cm^2/s), F(x, t), the initial torque zero_interp at the
-// same point, and t (s). Each point is a full torque integral, in mesh order. Called by the evolution run at every
-// output time when `save` is set. With the helper thread on, the Bessel
-// rows of the field points are computed ahead of the loop.
+// same point, and t (s). Each point is a full torque integral, in mesh
+// order. Called by the evolution run at every output time when `save` is
+// set. With the helper thread on, the Bessel rows of the field points are
+// computed ahead of the loop.
 #include "solver/snapshot.h"
 
 #include <array>
