@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include "numerics/gsl_errors.h"
+
 namespace {
 
 // Set once the state below has been destroyed at exit; a plain bool, so it
@@ -112,8 +114,13 @@ std::future<Result> enqueue_shared(std::function<Result()> task) {
 
 }  // namespace
 
-std::future<std::optional<double>> post_shared(std::function<std::optional<double>()> task) {
-  return enqueue_shared<std::optional<double>>(std::move(task));
+std::future<std::optional<double>> post_shared(std::function<double()> task) {
+  return enqueue_shared<std::optional<double>>([task = std::move(task)]() -> std::optional<double> {
+    deferred_gsl_errors deferred;
+    const double value = task();
+    if (deferred.failed()) return std::nullopt;
+    return value;
+  });
 }
 
 std::future<void> post_shared_work(std::function<void()> task) { return enqueue_shared<void>(std::move(task)); }

@@ -26,9 +26,10 @@ bool helper_available();
 // GSL errors (deferred_gsl_errors) so that a failure is met by the solver.
 void post_prefetch(std::function<void()> task);
 
-// Runs `task` on the helper, ahead of any queued prefetch; the future holds
-// its value, or nothing when the task failed and the solver must redo it.
-std::future<std::optional<double>> post_shared(std::function<std::optional<double>()> task);
+// Runs `task` on the helper, ahead of any queued prefetch, with GSL errors
+// deferred; the future holds its value, or nothing when GSL reported an
+// error and the solver must redo the task itself, in its own order.
+std::future<std::optional<double>> post_shared(std::function<double()> task);
 
 // The same for work that leaves its results where it was told to; the
 // caller must wait for the future before those places go away.

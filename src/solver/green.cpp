@@ -60,27 +60,34 @@ namespace {
 // subnormal is exp(-744.44)); -750 is safely past it.
 constexpr double EXP_UNDERFLOW = -750.0;
 
-// exp(-(z_i/kappa)^2 P t), i < n: one row per time, the same for every source
-// point. Kept per thread for the last (t, n, kappa, P, zeros) asked for.
+// exp(-(z_i/kappa)^2 P t), i < n, with P = (G M r_out_vis)^(-1/(2l)): one row
+// per time, the same for every source point. Kept per thread for the last
+// time, length and model constants asked for.
 struct decay_row {
   double t = NAN;
   int n = 0;
   double kappa = NAN;
-  double P = NAN;
+  double mass = NAN;
+  double r_out_vis = NAN;
+  double l = NAN;
   std::array<double, MAX_SERIES_TERMS> zeroes{};
   std::array<double, MAX_SERIES_TERMS> factor{};
 };
 
-const double* decay_factors(double t, int n, double P, const gmodel* mod) {
+const double* decay_factors(double t, int n, const gmodel* mod) {
   thread_local decay_row row;
-  const bool same = row.n == n && row.t == t && row.kappa == mod->kappa && row.P == P &&
+  const bool same = row.n == n && row.t == t && row.kappa == mod->kappa && row.mass == mod->mass &&
+                    row.r_out_vis == mod->r_out_vis && row.l == mod->l &&
                     std::memcmp(row.zeroes.data(), mod->zeroes.data(), sizeof(double) * n) == 0;
   if (!same) {
     row.t = t;
     row.n = n;
     row.kappa = mod->kappa;
-    row.P = P;
+    row.mass = mod->mass;
+    row.r_out_vis = mod->r_out_vis;
+    row.l = mod->l;
     std::memcpy(row.zeroes.data(), mod->zeroes.data(), sizeof(double) * n);
+    const double P = std::pow(phys::G * mod->mass * mod->r_out_vis, -0.5 / mod->l);
     for (int i = 0; i < n; ++i) {
       const double q = mod->zeroes[i] / mod->kappa;
       const double exponent = -((q * q) * P) * t;
@@ -105,8 +112,7 @@ double series_value(double x, double t, double x1, const gmodel* mod) {
   bessel_row(x, n, mod, u.data());
   bessel_row(mod->a, n, mod, w.data());
 
-  const double P = std::pow(phys::G * mod->mass * mod->r_out_vis, -0.5 / mod->l);
-  const double* decay = decay_factors(t, n, P, mod);
+  const double* decay = decay_factors(t, n, mod);
   double S = 0.0;
   for (int i = 0; i < n; ++i) S += decay[i] * v[i] * u[i] / (w[i] * w[i]);
   return (2.0 / (mod->a * mod->a)) * x1 * std::pow(x / x1, mod->l) * S;

@@ -28,7 +28,6 @@
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_spline.h>
 
-#include "numerics/gsl_errors.h"
 #include "numerics/gsl_owners.h"
 #include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
@@ -78,12 +77,8 @@ void fill_time_integral_table(double x, double t, gmodel* mod, double source_val
     auto copy = std::make_shared<gmodel>(*mod);
     for (int j = 1; j < SOURCE_MESH_POINTS; j += 2) {
       const double x1 = xx[j];
-      shared[j] = post_shared([copy, x, x1, t, source_val]() -> std::optional<double> {
-        deferred_gsl_errors deferred;
-        const double value = time_integral_of_green(x, x1, t, copy.get(), source_val);
-        if (deferred.failed()) return std::nullopt;
-        return value;
-      });
+      shared[j] = post_shared(
+          [copy, x, x1, t, source_val] { return time_integral_of_green(x, x1, t, copy.get(), source_val); });
     }
   }
   for (int j = 0; j < SOURCE_MESH_POINTS; ++j) {

@@ -29,7 +29,6 @@
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_sf_bessel.h>
 
-#include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
 #include "output/fatal.h"
@@ -105,12 +104,7 @@ struct mode_integral_cache {
     if (helper_available()) {
       auto copy = std::make_shared<gmodel>(*mod);
       for (int k = 1; k < n; k += 2) {
-        shared[k] = post_shared([copy, t_now, k]() -> std::optional<double> {
-          deferred_gsl_errors deferred;
-          const double v = calc_time_int_i(t_now, k, copy.get());
-          if (deferred.failed()) return std::nullopt;
-          return v;
-        });
+        shared[k] = post_shared([copy, t_now, k] { return calc_time_int_i(t_now, k, copy.get()); });
       }
     }
     for (int k = 0; k < n; ++k) {
