@@ -1,0 +1,111 @@
+// Zeros of J_(l-1) and the per-mode values of the disc's eigenmodes.
+#include "exact/bessel_modes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_sf_bessel.h>
+#include <gsl/gsl_sf_gamma.h>
+
+#include "exact/errors.h"
+
+namespace velmora {
+
+namespace {
+
+// J_(l-1)(x) through the recurrence from J_l and J_(l+1): exact to rounding
+// for every l > 0, also where l - 1 is negative; it cancels only near the
+// zeros of J_(l-1), where it is still accurate to rounding of J_l.
+double J_below(double l, double x, double* J_l) {
+  *J_l = bessel_J(l, x);
+  return 2.0 * l / x * *J_l - bessel_J(l + 1.0, x);
+}
+
+// The zero of J_(l-1) inside (lo, hi), where it changes sign once: Newton
+// steps (J_(l-1)' = ((l-1)/x) J_(l-1) - J_l) kept inside a shrinking
+// bracket, bisection where a step would leave it.
+double zero_in(double l, double lo, double hi) {
+  double J_l = 0.0;
+  double f_lo = J_below(l, lo, &J_l);
+  double x = 0.5 * (lo + hi);
+  for (int iteration = 0; iteration < 200; ++iteration) {
+    const double f = J_below(l, x, &J_l);
+    if (f == 0.0) return x;
+    if ((f > 0.0) == (f_lo > 0.0)) {
+      lo = x;
+      f_lo = f;
+    } else {
+      hi = x;
+    }
+    const double slope = (l - 1.0) / x * f - J_l;
+    double next = x - f / slope;
+    if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+    if (std::fabs(next - x) <= 2.0 * std::numeric_limits<double>::epsilon() * x || hi - lo <= 4.0 * std::numeric_limits<double>::epsilon() * x)
+      return next;
+    x = next;
+  }
+  return x;
+}
+
+}  // namespace
+
+void check_order(double l) {
+  if (!(l >= MIN_ORDER && l <= MAX_ORDER)) {
+    char text[160];
+    std::snprintf(text, sizeof text, "l = %.17g must lie in [%g, %g] (the viscosity index)", l, MIN_ORDER, MAX_ORDER);
+    throw invalid_parameter("l", text);
+  }
+}
+
+double bessel_J(double nu, double x) {
+  gsl_sf_result r;
+  if (gsl_sf_bessel_Jnu_e(nu, x, &r) == GSL_SUCCESS && std::isfinite(r.val)) return r.val;
+  gsl_sf_result r1, r2;
+  gsl_sf_bessel_Jnu_e(nu + 1.0, x, &r1);
+  gsl_sf_bessel_Jnu_e(nu + 2.0, x, &r2);
+  return 2.0 * (nu + 1.0) / x * r1.val - r2.val;
+}
+
+std::vector<double> bessel_zeros(double l, std::size_t n) {
+  check_order(l);
+  std::vector<double> z(n);
+  double lo = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    gsl_sf_result j;
+    gsl_sf_bessel_zero_Jnu_e(l, static_cast<unsigned>(k + 1), &j);  // j_(l,k+1), the upper bracket
+    const double hi = j.val;
+    z[k] = zero_in(l, k == 0 ? 0.01 * hi : lo, hi);
+    lo = hi;
+  }
+  return z;
+}
+
+order_modes::order_modes(double l) : l_(l) { check_order(l); }
+
+std::shared_ptr<const mode_values> order_modes::at_least(std::size_t n) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (values_ && values_->count() >= n) return values_;
+  const std::size_t have = values_ ? values_->count() : 0;
+  const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, 2 * have, 64}));
+  auto v = std::make_shared<mode_values>(values_ ? *values_ : mode_values{l_, {}, {}, {}, {}, {}, {}});
+  const std::vector<double> all = bessel_zeros(l_, want);
+  const double gamma = gsl_sf_gamma(l_ + 1.0);
+  for (std::size_t i = have; i < want; ++i) {
+    const double z = all[i];
+    const double J = bessel_J(l_, z);
+    v->z.push_back(z);
+    v->J_edge.push_back(J);
+    v->decay.push_back((z / all[0]) * (z / all[0]));
+    v->centre.push_back(2.0 * std::pow(0.5 * z, l_) / gamma / (J * J));
+    v->steady.push_back(2.0 * l_ * J / (z * z));
+    const double decay = v->decay.back();
+    v->span.push_back((MODE_CUTOFF + (l_ + 2.0) * std::log1p(std::sqrt(decay))) / decay);
+  }
+  values_ = v;
+  return values_;
+}
+
+}  // namespace velmora

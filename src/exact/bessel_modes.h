@@ -1,0 +1,72 @@
+// The eigenmodes of the viscous disc: zeros of J_(l-1) for any order l.
+//
+// With the outer edge at x = 1 and zero torque at the centre, the torque
+// F(x, t) of a disc with viscosity nu ~ r^(2 - 0.5/l) is a sum of the
+// eigenmodes x^l J_l(z_i x), where z_i are the positive zeros of J_(l-1):
+// that makes dF/dx vanish at the edge (d/dx [x^l J_l(z x)] = z x^l J_(l-1)(z x)).
+// Mode i decays as exp(-(z_i/z_0)^2 t/texp).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace velmora {
+
+// The orders the solution is built and tested for: the viscosity index l of
+// the parameter file, continuous over this range.
+constexpr double MIN_ORDER = 0.1;
+constexpr double MAX_ORDER = 10.0;
+
+// Throws invalid_parameter("l", ...) unless MIN_ORDER <= l <= MAX_ORDER.
+void check_order(double l);
+
+// The first n positive zeros of J_(l-1), ascending, to double precision.
+// They interlace with the zeros j_(l,k) of J_l (0 < z_0 < j_(l,1) < z_1 <
+// j_(l,2) < ...), which bracket each one; J_(l-1) is evaluated through the
+// recurrence (2l/x) J_l - J_(l+1), so negative orders l - 1 need no
+// reflection formula.
+std::vector<double> bessel_zeros(double l, std::size_t n);
+
+// J_nu(x) for nu >= 0: GSL's value, with the recurrence from the two orders
+// above where GSL's single-point routine gives no finite number.
+double bessel_J(double nu, double x);
+
+// What every sum over the modes of one order needs, for the first count()
+// modes; grown on request, shared by every model of the order. Thread-safe:
+// a snapshot handed out is never changed afterwards.
+struct mode_values {
+  double l;
+  std::vector<double> z;         // zeros of J_(l-1)
+  std::vector<double> J_edge;    // J_l(z_i), the mode at the edge
+  std::vector<double> decay;     // (z_i/z_0)^2: decay rate in units of 1/texp
+  std::vector<double> centre;    // 2 (z_i/2)^l / Gamma(l+1) / J_l(z_i)^2: the centre slope of mode i's share
+  std::vector<double> steady;    // 2 l J_l(z_i) / z_i^2: projection of x^(2l) on mode i
+  // Shortest time (texp) over which mode i decays below exp(-40) times the
+  // growth (z_i/z_0)^(l+2) of its weight: decreasing in i.
+  std::vector<double> span;
+  std::size_t count() const { return z.size(); }
+};
+
+class order_modes {
+ public:
+  explicit order_modes(double l);  // throws invalid_parameter for an order out of range
+  double order() const { return l_; }
+  // Values for at least n modes (more may be given).
+  std::shared_ptr<const mode_values> at_least(std::size_t n) const;
+
+ private:
+  double l_;
+  mutable std::mutex mutex_;
+  mutable std::shared_ptr<const mode_values> values_;
+};
+
+// Largest number of modes a sum may use.
+constexpr std::size_t MAX_MODES = 4000;
+
+// A term of a modal sum is dropped once its decay factor is below
+// exp(-MODE_CUTOFF) times the growth of its weight.
+constexpr double MODE_CUTOFF = 40;
+
+}  // namespace velmora

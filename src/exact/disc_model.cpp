@@ -1,0 +1,515 @@
+// The exact solution of the viscous disc model: construction, checks and the
+// modal sums. See disc_model.h for the method.
+#include "exact/disc_model.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <string>
+
+#include "exact/errors.h"
+#include "exact/projections.h"
+#include "run/constants.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr double KAPPA_NUMERATOR = 16.0;  // kappa^2 = 16 l^2 / (3 nu0 (G mass)^(0.5/l))
+constexpr double KAPPA_DENOMINATOR = 3.0;
+
+// Right after a change of the supply (elapsed time below ASYMPTOTIC_SPAN
+// z_0^2 texp) the change has not yet reached the centre: its influence there
+// is below exp(-1 / (4 ASYMPTOTIC_SPAN)), and the centre rate follows the
+// interior's Taylor series in the elapsed time instead of a modal sum.
+constexpr double ASYMPTOTIC_SPAN = 1.0 / 200.0;
+// The driven terms fall off as (z_i/z_0)^(l - 1.5 - 2K); summed until the
+// rest is below this fraction of the first.
+constexpr double DRIVEN_TOLERANCE = 1e-12;
+constexpr int MAX_ORDERS = 10;  // quasi-static profiles f_1 .. f_K
+
+std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string text(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+[[noreturn]] void refuse(const char* parameter, const std::string& why) { throw invalid_parameter(parameter, why); }
+
+void require_finite_positive(const char* name, double v) {
+  if (!(std::isfinite(v) && v > 0.0)) refuse(name, text("%s = %.17g must be finite and positive", name, v));
+}
+
+void require_finite_non_negative(const char* name, double v) {
+  if (!(std::isfinite(v) && v >= 0.0)) refuse(name, text("%s = %.17g must be finite and not negative", name, v));
+}
+
+double density_index(const disc_parameters& p) { return 2.0 + p.sigma_index; }
+
+// 1 - (r_ign_in / r_out_disk)^(2 + sigma_index): the normalisation of the
+// initial surface density over r_ign_in .. r_out_disk.
+double density_norm(const disc_parameters& p) { return 1.0 - std::pow(p.r_ign_in, density_index(p)); }
+
+struct derived {
+  double texp, nu0, kappa, hout;
+};
+
+derived derive(const disc_parameters& p, double z0) {
+  const double l = p.l;
+  const double Gm = phys::G * p.mass;
+  derived d{};
+  // texp times nu0: (l / z_0)^2 (16/3) r_out^(0.5/l)
+  const double texp_nu0 = std::pow(l / z0, 2) * phys::sixteen_thirds * std::pow(p.r_out_disk, 0.5 / l);
+  if (p.texp == 0.0) {
+    const double nu0 = (l * l * KAPPA_NUMERATOR) / (p.kappa * p.kappa * KAPPA_DENOMINATOR * std::pow(Gm, 0.5 / l));
+    d.texp = texp_nu0 / nu0;
+  } else {
+    d.texp = p.texp * phys::seconds_per_day;
+  }
+  d.nu0 = texp_nu0 / d.texp;
+  d.kappa = std::sqrt((l * l * KAPPA_NUMERATOR) / (d.nu0 * KAPPA_DENOMINATOR * std::pow(Gm, 0.5 / l)));
+  d.hout = std::sqrt(Gm * p.r_out_disk);
+  return d;
+}
+
+// e^(-a) - e^(-b) over (b - a), for a, b >= 0, without loss where b is near a.
+double decay_difference(double a, double b) {
+  const double d = b - a;
+  if (d == 0.0) return std::exp(-a);
+  if (d > 0.0) return std::exp(-a) * (-std::expm1(-d)) / d;
+  return std::exp(-b) * (-std::expm1(d)) / (-d);
+}
+
+}  // namespace
+
+void check_parameters(const disc_parameters& p) {
+  check_order(p.l);
+  if (p.flag_outer < 0 || p.flag_outer > 2)
+    refuse("flag_outer", text("flag_outer = %d must be 0, 1 or 2", p.flag_outer));
+  require_finite_positive("mass", p.mass);
+  require_finite_positive("r_out_disk", p.r_out_disk);
+  require_finite_non_negative("mdisk", p.mdisk);
+  require_finite_non_negative("r_ign_in", p.r_ign_in);
+  if (!(p.r_ign_in < 1.0))
+    refuse("r_ign_in", text("r_ign_in = %.17g must be below 1 (the disc's edge, in units of r_out_disk)", p.r_ign_in));
+  if (!(std::isfinite(p.r_ign_out) && p.r_ign_out > p.r_ign_in))
+    refuse("r_ign_out", text("r_ign_out = %.17g must be finite and above r_ign_in = %.17g (the initial matter lies "
+                             "between them)", p.r_ign_out, p.r_ign_in));
+  if (!std::isfinite(p.sigma_index)) refuse("sigma_index", text("sigma_index = %.17g must be finite", p.sigma_index));
+  const double norm = density_norm(p);
+  if (!std::isfinite(norm) || norm == 0.0)
+    refuse("sigma_index", text("sigma_index = %.17g: the initial surface density cannot be normalised: 1 - "
+                               "r_ign_in^(2 + sigma_index) = %.17g (r_ign_in = %.17g)", p.sigma_index, norm, p.r_ign_in));
+  if (!(std::isfinite(p.texp) && p.texp >= 0.0))
+    refuse("texp", text("texp = %.17g must be finite and positive (days), or 0 to derive it from kappa", p.texp));
+  if (p.texp == 0.0 && !(std::isfinite(p.kappa) && p.kappa > 0.0))
+    refuse("kappa", text("kappa = %.17g must be finite and positive when texp is 0", p.kappa));
+  const derived d = derive(p, bessel_zeros(p.l, 1)[0]);
+  if (!(std::isfinite(d.texp) && d.texp > 0.0))
+    refuse("texp", text("texp = %.17g s (derived) must be finite and positive", d.texp));
+  if (!(std::isfinite(d.nu0) && d.nu0 > 0.0)) refuse("texp", text("nu0 = %.17g (derived) must be finite and positive", d.nu0));
+  if (!(std::isfinite(d.kappa) && d.kappa > 0.0))
+    refuse("kappa", text("kappa = %.17g (derived) must be finite and positive", d.kappa));
+  if (!std::isfinite(p.mdisk / d.texp * density_index(p) / norm))
+    refuse("mdisk", text("mdisk = %.17g: the initial torque is out of range (texp = %.17g s)", p.mdisk, d.texp));
+  if (p.flag_outer == 1) require_finite_non_negative("mdot_out", p.mdot_out);
+}
+
+// ---- the initial torque's projections, shared by models of one shape -------
+
+struct disc_model::shape {
+  double l, x_in, x_out, sigma_index;  // what they depend on
+  double m;                            // power of x in the projection integrand
+  double norm;                         // unit initial profile f0 / (mdisk/texp) = norm x^(m - 1 + l)
+  std::mutex mutex;
+  std::shared_ptr<const std::vector<double>> projections;
+
+  std::shared_ptr<const std::vector<double>> at_least(const mode_values& modes, std::size_t n) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::size_t have = projections ? projections->size() : 0;
+    if (have >= n) return projections;
+    auto P = std::make_shared<std::vector<double>>(projections ? *projections : std::vector<double>{});
+    P->resize(n);
+    power_projections(l, m, x_in, x_out, modes.z.data() + have, n - have, P->data() + have);
+    for (std::size_t i = have; i < n; ++i) (*P)[i] *= norm;
+    projections = P;
+    return projections;
+  }
+};
+
+// ---- the supply in units of texp, and the quasi-static profiles ------------
+
+struct disc_model::supply {
+  struct piece {
+    bool exponential;
+    double start, end;   // texp
+    double rate;         // g/s at start
+    double slope;        // g/s per texp
+    double theta;        // decay time, texp
+    // k-th derivative (per texp^k) at tau
+    double derivative(double tau, int k) const {
+      if (exponential) return rate * std::exp(-(tau - start) / theta) * std::pow(-1.0 / theta, k);
+      if (k == 0) return rate + slope * (tau - start);
+      return k == 1 ? slope : 0.0;
+    }
+  };
+  int K = 1;                      // profiles f_1 .. f_K carried
+  std::vector<piece> pieces;      // contiguous from 0
+  std::vector<double> break_time; // where u takes the difference of the particular solutions (0 first)
+  std::vector<std::array<double, MAX_ORDERS>> jump;  // M^(k-1) before minus after, k = 1..K
+  std::array<std::array<double, MAX_ORDERS>, MAX_ORDERS> a{};  // f_k = sum_j a[k-1][j] x^(2l+2j)
+  bool any() const { return !pieces.empty(); }
+
+  std::size_t piece_at(double tau) const {
+    std::size_t j = 0;
+    while (j + 1 < pieces.size() && tau >= pieces[j + 1].start) ++j;
+    return j;
+  }
+};
+
+namespace {
+
+std::shared_ptr<const disc_model::supply> make_supply(const disc_parameters& p, double texp, double z0) {
+  auto s = std::make_shared<disc_model::supply>();
+  supply_history h = supply_history::none();
+  if (p.flag_outer == 1) h = supply_history::constant(p.mdot_out);
+  else if (p.flag_outer == 2) h = p.supply ? *p.supply : supply_history::builtin_law();
+  bool exponential = false;
+  for (const supply_piece& q : h.pieces()) {
+    disc_model::supply::piece r{};
+    r.exponential = q.kind == supply_piece::shape::exponential;
+    r.start = q.start / texp;
+    r.end = q.end / texp;
+    r.rate = q.rate;
+    r.slope = q.slope * texp;
+    r.theta = q.decay_time / texp;
+    if (r.end <= r.start) continue;
+    exponential = exponential || r.exponential;
+    s->pieces.push_back(r);
+  }
+  const double l = p.l;
+  // Enough profiles that the driven terms fall off as (z/z_0)^-7 at least.
+  s->K = exponential ? std::min(MAX_ORDERS, static_cast<int>(std::ceil((l + 5.5) / 2.0))) : 2;
+  auto& a = s->a;
+  a[0][0] = 1.0;
+  for (int k = 1; k < s->K; ++k) {
+    double sum = 0.0;
+    for (int j = 0; j < k; ++j) {
+      a[k][j + 1] = z0 * z0 * a[k - 1][j] / ((2.0 * l + 2.0 * j + 2.0) * (2.0 * j + 2.0));
+      sum += a[k - 1][j] / (2.0 * j + 2.0);
+    }
+    a[k][0] = -(z0 * z0 / (2.0 * l)) * sum;
+  }
+  for (std::size_t j = 0; j < s->pieces.size(); ++j) {
+    const double tb = s->pieces[j].start;
+    std::array<double, MAX_ORDERS> d{};
+    for (int k = 0; k < s->K; ++k) {
+      const double before = j == 0 ? 0.0 : s->pieces[j - 1].derivative(tb, k);
+      d[k] = before - s->pieces[j].derivative(tb, k);
+    }
+    s->break_time.push_back(tb);
+    s->jump.push_back(d);
+  }
+  return s;
+}
+
+}  // namespace
+
+// ---- construction ------------------------------------------------------------
+
+disc_model::disc_model(const disc_parameters& p) : disc_model(p, nullptr, nullptr) {}
+
+disc_model::disc_model(const disc_parameters& p, std::shared_ptr<const order_modes> order, std::shared_ptr<shape> sh)
+    : p_(p) {
+  check_parameters(p);
+  order_ = (order && order->order() == p.l) ? order : std::make_shared<const order_modes>(p.l);
+  const auto first = order_->at_least(1);
+  z0_ = first->z[0];
+  const derived d = derive(p, z0_);
+  texp_ = d.texp;
+  nu0_ = d.nu0;
+  kappa_ = d.kappa;
+  hout_ = d.hout;
+  scale_ = p.mdisk / texp_;
+  const double l = p.l;
+  const double x_in = std::pow(p.r_ign_in, 0.25 / l);
+  const double x_out = std::pow(std::min(1.0, p.r_ign_out), 0.25 / l);
+  if (sh && sh->l == l && sh->x_in == x_in && sh->x_out == x_out && sh->sigma_index == p.sigma_index) {
+    shape_ = std::move(sh);
+  } else {
+    shape_ = std::make_shared<shape>();
+    shape_->l = l;
+    shape_->x_in = x_in;
+    shape_->x_out = x_out;
+    shape_->sigma_index = p.sigma_index;
+    const double idx = density_index(p);
+    shape_->m = 4.0 * l * idx + l - 1.0;
+    shape_->norm = 8.0 * l * l * idx / (z0_ * z0_ * density_norm(p));
+  }
+  supply_ = make_supply(p, texp_, z0_);
+}
+
+disc_model disc_model::with(const disc_parameters& p) const { return disc_model(p, order_, shape_); }
+
+double disc_model::initial_mass() const {
+  const double idx = density_index(p_);
+  return p_.mdisk * (std::pow(std::min(1.0, p_.r_ign_out), idx) - std::pow(p_.r_ign_in, idx)) / density_norm(p_);
+}
+
+// ---- the modal sums ------------------------------------------------------------
+
+struct disc_model::plan {
+  std::shared_ptr<const mode_values> modes;
+  std::shared_ptr<const std::vector<double>> projections;  // of the initial torque, unit mdisk/texp
+  std::size_t driven = 0;                                   // modes of the driven terms
+};
+
+namespace {
+
+// Number of modes whose decay over `span` (texp) still matters; count() + 1
+// when the table is too short to tell.
+std::size_t modes_for(const mode_values& m, double span) {
+  const auto it = std::partition_point(m.span.begin(), m.span.end(), [span](double s) { return s > span; });
+  if (it == m.span.end()) return m.count() + 1;
+  return static_cast<std::size_t>(it - m.span.begin()) + 1;
+}
+
+// Whether the elapsed time `span` since a change is too short for the change
+// to reach the point `reach` (units of x) from where it happened.
+bool not_yet_arrived(double span, double reach, double z0) { return span < ASYMPTOTIC_SPAN * reach * reach * z0 * z0; }
+
+double check_time(double t) {
+  if (!(std::isfinite(t) && t > 0.0)) throw invalid_parameter("t", text("t = %.17g s must be finite and positive", t));
+  return t;
+}
+
+}  // namespace
+
+disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre) const {
+  const supply& s = *supply_;
+  // The shortest span each kind of term must resolve.
+  double initial_span = std::numeric_limits<double>::infinity();
+  double break_span = std::numeric_limits<double>::infinity();
+  bool driven = false;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double tau = check_time(t[j]) / texp_;
+    if (scale_ != 0.0 && !(centre && not_yet_arrived(tau, shape_->x_in, z0_))) initial_span = std::min(initial_span, tau);
+    for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
+      const double span = tau - s.break_time[b];
+      if (span > 0.0 && !(centre && not_yet_arrived(span, 1.0, z0_))) break_span = std::min(break_span, span);
+    }
+    for (const supply::piece& q : s.pieces) driven = driven || (q.exponential && q.start < tau);
+  }
+  plan pl;
+  // The driven terms fall off as (z/z_0)^(-e), e = 2K + 1.5 - l: summed up
+  // to z_N / z_0 = (N / DRIVEN_TOLERANCE)^(1/(e-1)), with N ~ z_N / pi.
+  double driven_ratio = 0.0;
+  if (driven) {
+    const double e = 2.0 * s.K + 1.5 - p_.l;
+    driven_ratio = std::pow(z0_ / (phys::pi * DRIVEN_TOLERANCE), 1.0 / (e - 1.0));
+  }
+  const double span = std::min(initial_span, break_span);
+  std::size_t want = 1;
+  for (;;) {
+    pl.modes = order_->at_least(want);
+    const mode_values& m = *pl.modes;
+    std::size_t need = std::isfinite(span) ? modes_for(m, span) : 1;
+    if (driven) {
+      const auto it = std::lower_bound(m.z.begin(), m.z.end(), driven_ratio * z0_);
+      need = std::max(need, it == m.z.end() ? m.count() + 1 : static_cast<std::size_t>(it - m.z.begin()) + 1);
+    }
+    if (need <= m.count()) break;
+    if (m.count() >= MAX_MODES)
+      throw solution_error(text("the solution at t = %.17g s needs more than %zu Bessel modes (a time too close to 0 "
+                                "or to a change of the supply)", span * texp_, MAX_MODES));
+    want = need;
+  }
+  if (driven) {
+    const auto it = std::lower_bound(pl.modes->z.begin(), pl.modes->z.end(), driven_ratio * z0_);
+    pl.driven = static_cast<std::size_t>(it - pl.modes->z.begin()) + 1;
+  }
+  if (std::isfinite(initial_span)) pl.projections = shape_->at_least(*pl.modes, std::min(pl.modes->count(), modes_for(*pl.modes, initial_span)));
+  return pl;
+}
+
+void disc_model::profile_values(double x, double* out) const {
+  const supply& s = *supply_;
+  for (int k = 0; k < s.K; ++k) {
+    double v = 0.0;
+    for (int j = 0; j <= k; ++j) v += s.a[k][j] * std::pow(x, 2.0 * p_.l + 2.0 * j);
+    out[k] = v;
+  }
+}
+
+double disc_model::sum(double tau, const plan& pl, const double* w, const double* profile, bool centre) const {
+  const supply& s = *supply_;
+  const mode_values& m = *pl.modes;
+  double v = 0.0;
+  // The particular solution of the piece in force.
+  if (s.any()) {
+    const supply::piece& q = s.pieces[s.piece_at(tau)];
+    for (int k = 0; k < s.K; ++k) v += q.derivative(tau, k) * profile[k];
+  }
+  // The initial torque, less nothing: its own modes.
+  if (scale_ != 0.0 && !(centre && not_yet_arrived(tau, shape_->x_in, z0_))) {
+    const std::size_t N = std::min(modes_for(m, tau), pl.projections->size());
+    const double* P = pl.projections->data();
+    double acc = 0.0;
+    for (std::size_t i = 0; i < N; ++i) acc += w[i] * P[i] * std::exp(-m.decay[i] * tau);
+    v += scale_ * acc;
+  }
+  // Each change of the supply: the difference of the particular solutions
+  // before and after it, left to decay.
+  for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
+    const double span = tau - s.break_time[b];
+    const std::array<double, MAX_ORDERS>& d = s.jump[b];
+    if (span == 0.0 || (centre && not_yet_arrived(span, 1.0, z0_))) {
+      // Not yet felt here: the profile difference, evolved by its Taylor
+      // series (L'^j f_k = f_(k-j)); at the centre exact to exp(-50).
+      for (int k = 0; k < s.K; ++k) {
+        double term = 0.0, power = 1.0;
+        for (int j = 0; j <= k; ++j) {
+          term += power * (centre ? s.a[k - j][0] : (j == 0 ? profile[k] : 0.0));
+          power *= span / (j + 1);
+        }
+        v += d[k] * term;
+      }
+      continue;
+    }
+    const std::size_t N = std::min(modes_for(m, span), m.count());
+    double acc = 0.0;
+    for (std::size_t i = 0; i < N; ++i) {
+      const double rho = -1.0 / m.decay[i];
+      double g = 0.0, power = 1.0;
+      for (int k = 0; k < s.K; ++k) {
+        g += d[k] * power;
+        power *= rho;
+      }
+      acc += w[i] * m.steady[i] * g * std::exp(-m.decay[i] * span);
+    }
+    v += acc;
+  }
+  // The K-th derivative of the supply drives u on its exponential pieces.
+  for (const supply::piece& q : s.pieces) {
+    if (!q.exponential || !(q.start < tau)) continue;
+    const double U = std::min(tau, q.end) - q.start;
+    const double after = tau - q.start - U;
+    const double amplitude = q.rate * std::pow(-1.0 / q.theta, s.K);
+    double acc = 0.0;
+    for (std::size_t i = 0; i < pl.driven; ++i) {
+      const double lambda = m.decay[i];
+      const double H = U * decay_difference(U / q.theta, lambda * U) * (after > 0.0 ? std::exp(-lambda * after) : 1.0);
+      acc += w[i] * m.steady[i] * std::pow(-1.0 / lambda, s.K - 1) * H;
+    }
+    v -= amplitude * acc;
+  }
+  return v;
+}
+
+void disc_model::mdot_in(const double* t, std::size_t n, double* out) const {
+  const plan pl = prepare(t, n, true);
+  std::array<double, MAX_ORDERS> profile{};
+  for (int k = 0; k < supply_->K; ++k) profile[k] = supply_->a[k][0];
+  for (std::size_t j = 0; j < n; ++j) out[j] = sum(t[j] / texp_, pl, pl.modes->centre.data(), profile.data(), true);
+}
+
+double disc_model::mdot_in(double t) const {
+  double out = 0.0;
+  mdot_in(&t, 1, &out);
+  return out;
+}
+
+void disc_model::disc_mass(const double* t, std::size_t n, double* out) const {
+  const plan pl = prepare(t, n, false);
+  const mode_values& m = *pl.modes;
+  std::vector<double> w(m.count());
+  for (std::size_t i = 0; i < w.size(); ++i) w[i] = m.centre[i] / m.decay[i];
+  // Mass of f_k per unit supply derivative: (z_0^2 / 2l) int x^(1-2l) f_k dx.
+  std::array<double, MAX_ORDERS> profile{};
+  for (int k = 0; k < supply_->K; ++k) {
+    double v = 0.0;
+    for (int j = 0; j <= k; ++j) v += supply_->a[k][j] / (2.0 * j + 2.0);
+    profile[k] = z0_ * z0_ / (2.0 * p_.l) * v;
+  }
+  for (std::size_t j = 0; j < n; ++j) out[j] = texp_ * sum(t[j] / texp_, pl, w.data(), profile.data(), false);
+}
+
+void disc_model::supplied_mass(const double* t, std::size_t n, double* out) const {
+  for (std::size_t j = 0; j < n; ++j) {
+    const double tau = check_time(t[j]) / texp_;
+    double total = 0.0;
+    for (const supply::piece& q : supply_->pieces) {
+      if (!(q.start < tau)) break;
+      const double u = std::min(tau, q.end) - q.start;
+      total += q.exponential ? q.rate * q.theta * -std::expm1(-u / q.theta) : (q.rate + 0.5 * q.slope * u) * u;
+    }
+    out[j] = texp_ * total;
+  }
+}
+
+void disc_model::accreted_mass(const double* t, std::size_t n, double* out) const {
+  std::vector<double> held(n), fed(n);
+  disc_mass(t, n, held.data());
+  supplied_mass(t, n, fed.data());
+  const double m0 = initial_mass();
+  for (std::size_t j = 0; j < n; ++j) out[j] = m0 + fed[j] - held[j];
+}
+
+void disc_model::torque(const double* x, std::size_t nx, const double* t, std::size_t nt, double* out) const {
+  for (std::size_t k = 0; k < nx; ++k)
+    if (!(x[k] >= 0.0 && x[k] <= 1.0)) throw invalid_parameter("x", text("x = %.17g must lie in [0, 1]", x[k]));
+  const plan pl = prepare(t, nt, false);
+  const mode_values& m = *pl.modes;
+  std::vector<double> w(m.count());
+  std::array<double, MAX_ORDERS> profile{};
+  const double to_torque = hout_ / phys::two_pi;
+  for (std::size_t k = 0; k < nx; ++k) {
+    const double xl = std::pow(x[k], p_.l);
+    for (std::size_t i = 0; i < w.size(); ++i)
+      w[i] = x[k] == 0.0 ? 0.0 : 2.0 * xl * bessel_J(p_.l, m.z[i] * x[k]) / (m.J_edge[i] * m.J_edge[i]);
+    profile_values(x[k], profile.data());
+    for (std::size_t j = 0; j < nt; ++j) out[j * nx + k] = to_torque * sum(t[j] / texp_, pl, w.data(), profile.data(), false);
+  }
+}
+
+void disc_model::surface_density(const double* r, std::size_t nr, const double* t, std::size_t nt, double* out) const {
+  std::vector<double> x(nr);
+  for (std::size_t k = 0; k < nr; ++k) {
+    if (!(r[k] > 0.0 && r[k] <= p_.r_out_disk))
+      throw invalid_parameter("r", text("r = %.17g cm must lie in (0, r_out_disk = %.17g]", r[k], p_.r_out_disk));
+    x[k] = std::pow(r[k] / p_.r_out_disk, 0.25 / p_.l);
+  }
+  torque(x.data(), nr, t, nt, out);
+  // F = (3/2) nu Sigma h with nu = nu0 r^(2 - 0.5/l), h = sqrt(G mass r).
+  for (std::size_t k = 0; k < nr; ++k) {
+    const double nu = nu0_ * std::pow(r[k], 2.0 - 0.5 / p_.l);
+    const double h = std::sqrt(phys::G * p_.mass * r[k]);
+    for (std::size_t j = 0; j < nt; ++j) out[j * nr + k] /= 1.5 * nu * h;
+  }
+}
+
+void disc_model::mdot_fit(const double* t, std::size_t n, double* out) const {
+  constexpr std::array<double, 5> xi = {0.05, 0.07, 0.09, 0.11, 0.13};
+  std::array<double, 5> x{};
+  for (int k = 0; k < 5; ++k) x[k] = std::pow(xi[k], 0.5 / p_.l);
+  std::vector<double> F(5 * n);
+  torque(x.data(), 5, t, n, F.data());
+  // Least squares F = c1 xi through the origin; the rate is 2 pi c1 / hout.
+  double xx = 0.0;
+  for (double v : xi) xx += v * v;
+  for (std::size_t j = 0; j < n; ++j) {
+    double xf = 0.0;
+    for (int k = 0; k < 5; ++k) xf += xi[k] * F[j * 5 + k];
+    out[j] = phys::two_pi / hout_ * xf / xx;
+  }
+}
+
+}  // namespace velmora

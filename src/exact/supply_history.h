@@ -1,0 +1,98 @@
+// The history of the mass supply at the outer edge of the disc, M(t) for
+// t >= 0, as contiguous smooth pieces: linear or exponential in time.
+//
+// Re-entrant: no globals, no console, no exit. Errors are exceptions:
+// supply_table_error (a table file, with the file and the line) or
+// std::invalid_argument (a table handed over as numbers). Units: s, g/s.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// One smooth piece of the outer supply rate, valid for start <= t < end (s).
+struct supply_piece {
+  enum class shape { linear, exponential };
+  shape kind;
+  double start, end;  // s; the last piece ends at +infinity
+  double rate;        // g/s at t = start
+  double slope;       // g/s^2, linear pieces: M(t) = rate + slope (t - start)
+  double decay_time;  // s, exponential pieces: M(t) = rate exp(-(t - start)/decay_time)
+};
+
+// The rules a supply table obeys.
+constexpr std::size_t MAX_SUPPLY_ROWS = 1000000;
+constexpr double SECONDS_PER_DAY = 86400.0;
+
+// The outer supply rate M(t) for t >= 0: contiguous pieces from 0 to +infinity.
+class supply_history {
+ public:
+  static supply_history none();                 // M = 0
+  static supply_history constant(double rate);  // M = rate, g/s
+  // The program's built-in law: 1e18 g/s decaying with 30 days, a linear ramp
+  // over the day before day 60 onto 4e18 g/s exp(-t/30 d). The overload takes
+  // the time constant (s); the ramp ends at twice it.
+  static supply_history builtin_law();
+  static supply_history builtin_law(double time_constant);
+  // Rows (t_s[k] in s, rate[k] in g/s): linear between rows, the first
+  // row's rate before the first row, the last row's after the last. Rows
+  // before t = 0 only shape the rate at t >= 0. Throws std::invalid_argument
+  // (naming `name` and the row, counted from 1) for what read_supply_table
+  // refuses: no rows, more than MAX_SUPPLY_ROWS, columns of different
+  // lengths, a time or rate that is not finite, times not strictly
+  // increasing, a negative rate, a slope between rows that overflows.
+  static supply_history from_table(std::vector<double> t_s, std::vector<double> rate, std::string name);
+
+  // At a break between pieces, rate and derivative are those of the piece
+  // that starts there; before t = 0 those of the first piece.
+  double rate(double t) const;              // g/s
+  double derivative(double t) const;        // g/s^2
+  double supplied_mass(double t) const;     // int_0^t rate, g (closed form per piece)
+
+  // The supply history seen through a decaying memory of rate q (1/s):
+  //   rate       = int_0^t exp(-q (t - tau)) M(tau) dtau      (g)
+  //   derivative = int_0^t exp(-q (t - tau)) M'(tau) dtau     (g/s)
+  // closed forms per piece, exact also where q meets 1/decay_time; q >= 0.
+  // Costs one exponential per piece that starts before t.
+  struct decayed_integrals {
+    double rate;
+    double derivative;
+  };
+  decayed_integrals decayed(double t, double q) const;
+
+  const std::vector<supply_piece>& pieces() const { return pieces_; }
+  const std::string& name() const { return name_; }  // table file name, or empty
+  std::size_t rows() const { return rows_; }         // rows of the table, 0 for a law
+
+ private:
+  supply_history() = default;
+  std::size_t piece_at(double t) const;  // index of the piece that holds t
+  void sum_masses();                     // fills mass_before_ from pieces_
+  std::vector<supply_piece> pieces_;
+  std::vector<double> mass_before_;  // supplied mass from 0 to the start of each piece
+  std::string name_;
+  std::size_t rows_ = 0;
+};
+
+// A table file that cannot be used. what() is "<file>:<line>: <what is wrong>",
+// or "<file>: <what is wrong>" (line 0) for the file as a whole.
+struct supply_table_error : std::runtime_error {
+  supply_table_error(std::string file, long line, const std::string& problem);
+  std::string file;
+  long line;
+};
+
+// Reads a supply table: two columns separated by white space, the time in
+// days since the start of the evolution and the supply rate in g/s, one row
+// a line; text from '#' to the end of a line is a comment, lines with no
+// row are skipped. Refused (supply_table_error): a file that cannot be
+// opened or read (with the system's reason), a line that is not exactly two
+// finite numbers, times not strictly increasing (also once in seconds), a
+// negative rate, no rows, more than MAX_SUPPLY_ROWS rows, a slope between
+// two rows that overflows. Never exits, never prints.
+supply_history read_supply_table(const std::string& path);
+
+}  // namespace velmora
