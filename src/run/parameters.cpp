@@ -9,15 +9,23 @@
 // given twice takes the later value. The scan is bounded: a token of 600
 // characters or more is refused instead of overrunning a buffer.
 //
+// The reader stays lenient, but it says what it drops when the dropped text
+// looks like an entry: a word after '#' that is no keyword (with the keyword
+// it most likely means), a value glued to '#' (one token, so no entry), a
+// keyword whose value is not a number. Plain comment words stay silent.
+//
 // After the scan, r_ign_in and r_ign_out are converted from units of
 // r_out_disk to cm and texp from days to seconds.
 #include "run/parameters.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "output/fatal.h"
 #include "run/model.h"
@@ -27,17 +35,33 @@ namespace {
 
 using token = std::array<char, NAME_CAPACITY>;
 
-constexpr int SHOWN_PREFIX = 40;  // characters of an overlong token quoted in the refusal
+constexpr int SHOWN_PREFIX = 40;  // characters of a token quoted in a refusal or warning
 
-int skip_white_space(FILE* in) {
+// The file, one character at a time, counting lines.
+struct source {
+  FILE* in;
+  int line = 1;
+  int get() {
+    const int c = std::getc(in);
+    if (c == '\n') ++line;
+    return c;
+  }
+  void unget(int c) {
+    if (c == EOF) return;
+    if (c == '\n') --line;
+    std::ungetc(c, in);
+  }
+};
+
+int skip_white_space(source& in) {
   int c;
-  do c = std::getc(in);
+  do c = in.get();
   while (c != EOF && std::isspace(c));
   return c;
 }
 
 // Reads one token into buf; an empty buf means end of input.
-bool read_token(FILE* in, token& buf, refusal_text& why) {
+bool read_token(source& in, token& buf, refusal_text& why) {
   buf[0] = '\0';
   int c = skip_white_space(in);
   std::size_t n = 0;
@@ -48,102 +72,209 @@ bool read_token(FILE* in, token& buf, refusal_text& why) {
                     buf.size() - 1, SHOWN_PREFIX, buf.data());
     }
     buf[n++] = static_cast<char>(c);
-    c = std::getc(in);
+    c = in.get();
   }
   buf[n] = '\0';
-  if (c != EOF) std::ungetc(c, in);
+  in.unget(c);
   return true;
 }
+
+struct entry {
+  token value{};
+  token keyword{};
+  int value_line = 0;
+  int keyword_line = 0;
+  bool has_hash = false;  // a '#' followed the value
+};
 
 // One entry: a value token and, when '#' follows, a keyword token.
-bool scan_entry(FILE* in, token& field_value, token& field_name, refusal_text& why) {
-  if (!read_token(in, field_value, why)) return false;
-  if (field_value[0] == '\0') return true;
+bool scan_entry(source& in, entry& e, refusal_text& why) {
+  e.has_hash = false;
+  e.keyword[0] = '\0';
+  if (!read_token(in, e.value, why)) return false;
+  e.value_line = in.line;
+  if (e.value[0] == '\0') return true;
   const int c = skip_white_space(in);
   if (c != '#') {
-    if (c != EOF) std::ungetc(c, in);
+    in.unget(c);
     return true;
   }
-  if (!read_token(in, field_name, why)) return false;
-  if (field_name[0] == '\0') return true;
-  const int after = skip_white_space(in);
-  if (after != EOF) std::ungetc(after, in);
+  e.has_hash = true;
+  if (!read_token(in, e.keyword, why)) return false;
+  e.keyword_line = in.line;
+  if (e.keyword[0] == '\0') return true;
+  in.unget(skip_white_space(in));
   return true;
 }
 
-bool convert_double(const token& value, double* destination) {
+void warn_about(const reader_warning& warn, int line, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void warn_about(const reader_warning& warn, int line, const char* format, ...) {
+  if (!warn) return;
+  std::array<char, 2 * NAME_CAPACITY> text{};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  va_end(args);
+  warn(line, text.data());
+}
+
+// A token of the form NUMBER#... : a value written without the blank before '#'.
+bool glued_value(const token& value) {
+  const char* hash = std::strchr(value.data(), '#');
+  if (hash == nullptr || hash == value.data()) return false;
+  const std::string number(value.data(), hash);
   char* end = nullptr;
-  const double v = std::strtod(value.data(), &end);
-  if (end != value.data()) *destination = v;
+  std::strtod(number.c_str(), &end);
+  return end == number.c_str() + number.size();
+}
+
+bool convert_double(const entry& e, const parameter_keyword& k, double* destination, const reader_warning& warn) {
+  char* end = nullptr;
+  const double v = std::strtod(e.value.data(), &end);
+  if (end != e.value.data()) *destination = v;
+  else warn_about(warn, e.keyword_line, "%s: the value '%.*s' is not a number; the entry is skipped", k.name,
+                  SHOWN_PREFIX, e.value.data());
   return true;
 }
 
 // A leading decimal integer; the rest of the token is ignored (3.7 gives 3).
-bool convert_int(const token& value, const char* keyword, int* destination, refusal_text& why) {
+bool convert_int(const entry& e, const parameter_keyword& k, int* destination, refusal_text& why,
+                 const reader_warning& warn) {
   char* end = nullptr;
   errno = 0;
-  const long v = std::strtol(value.data(), &end, 10);
-  if (end == value.data()) return true;
+  const long v = std::strtol(e.value.data(), &end, 10);
+  if (end == e.value.data()) {
+    warn_about(warn, e.keyword_line, "%s: the value '%.*s' is not a whole number; the entry is skipped", k.name,
+               SHOWN_PREFIX, e.value.data());
+    return true;
+  }
   if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
-    return refuse(why, "Invalid parameter file: %s = %s is outside the range of an integer", keyword, value.data());
+    return refuse(why, "Invalid parameter file: %s = %s is outside the range of an integer", k.name, e.value.data());
   *destination = static_cast<int>(v);
   return true;
 }
 
-bool store(const token& field_name, const token& field_value, gmodel* mod, refusal_text& why) {
-  struct real_entry {
-    const char* keyword;
-    double* destination;
-  };
-  const real_entry reals[] = {
-      {"mass", &mod->mass},         {"mdisk", &mod->mdisk},         {"r_out_disk", &mod->r_out_disk},
-      {"l", &mod->l},               {"r_ign_in", &mod->r_ign_in},   {"r_ign_out", &mod->r_ign_out},
-      {"sigma_index", &mod->sigma_index}, {"texp", &mod->texp},     {"kappa", &mod->kappa},
-      {"MIN_TIME", &MIN_TIME},      {"MAX_TIME", &MAX_TIME},
-  };
-  for (const auto& e : reals)
-    if (std::strcmp(field_name.data(), e.keyword) == 0) return convert_double(field_value, e.destination);
-
-  struct int_entry {
-    const char* keyword;
-    int* destination;
-  };
-  const int_entry ints[] = {{"NUM_TIME", &NUM_TIME}, {"save", &save}, {"flag_outer", &mod->flag_outer}};
-  for (const auto& e : ints)
-    if (std::strcmp(field_name.data(), e.keyword) == 0) return convert_int(field_value, e.keyword, e.destination, why);
-
-  if (std::strcmp(field_name.data(), "name") == 0) {
-    std::memcpy(NAME.data(), field_value.data(), NAME.size());
+bool store(const entry& e, gmodel* mod, refusal_text& why, const reader_warning& warn) {
+  const parameter_keyword* k = find_keyword(e.keyword.data());
+  if (k == nullptr) {
+    const parameter_keyword* near = nearest_keyword(e.keyword.data());
+    if (near != nullptr)
+      warn_about(warn, e.keyword_line, "%.*s: not a keyword; did you mean %s?", SHOWN_PREFIX, e.keyword.data(),
+                 near->name);
+    else
+      warn_about(warn, e.keyword_line, "%.*s: not a keyword; the entry is skipped", SHOWN_PREFIX, e.keyword.data());
     return true;
   }
-  if (std::strcmp(field_name.data(), "mdot_out") == 0) return convert_double(field_value, &mod->mdot_out);
-  if (std::strcmp(field_name.data(), "fast") == 0) return convert_int(field_value, "fast", &fast, why);
+  const keyword_destination d = k->destination(mod);
+  if (auto* real = std::get_if<double*>(&d)) return convert_double(e, *k, *real, warn);
+  if (auto* integer = std::get_if<int*>(&d)) return convert_int(e, *k, *integer, why, warn);
+  auto* text = std::get<std::array<char, NAME_CAPACITY>*>(d);
+  std::memcpy(text->data(), e.value.data(), text->size());
   return true;
+}
+
+// Optimal string alignment distance (edits: insert, delete, replace, swap
+// of neighbours), ignoring case.
+int edit_distance(const char* a, const char* b) {
+  const std::size_t n = std::strlen(a), m = std::strlen(b);
+  if (n > NAME_CAPACITY || m > NAME_CAPACITY) return INT_MAX;
+  std::basic_string<int> d((n + 1) * (m + 1), 0);
+  auto at = [&d, m](std::size_t i, std::size_t j) -> int& { return d[i * (m + 1) + j]; };
+  auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  for (std::size_t i = 0; i <= n; ++i) at(i, 0) = static_cast<int>(i);
+  for (std::size_t j = 0; j <= m; ++j) at(0, j) = static_cast<int>(j);
+  for (std::size_t i = 1; i <= n; ++i) {
+    for (std::size_t j = 1; j <= m; ++j) {
+      const int cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+      at(i, j) = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + cost});
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+        at(i, j) = std::min(at(i, j), at(i - 2, j - 2) + 1);
+    }
+  }
+  return at(n, m);
+}
+
+// How many typing errors a keyword of this length may carry and still be recognised.
+int tolerated_edits(const char* keyword) {
+  const std::size_t n = std::strlen(keyword);
+  return n >= 5 ? 2 : n >= 3 ? 1 : 0;
 }
 
 }  // namespace
 
-bool scan_parameters(FILE* IN, gmodel* mod, refusal_text& why) {
-  token field_value{};
-  token field_name{};
-  std::snprintf(field_value.data(), field_value.size(), "---");
-  bool accepted = true;
-  while (accepted && field_value[0] != '\0') {
-    field_value[0] = '\0';
-    field_name[0] = '\0';
-    accepted = scan_entry(IN, field_value, field_name, why);
-    if (!accepted || field_name[0] == '\0') continue;
-    accepted = store(field_name, field_value, mod, why);
+const parameter_keyword* find_keyword(const char* word) {
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS)
+    if (std::strcmp(word, k.name) == 0) return &k;
+  return nullptr;
+}
+
+const parameter_keyword* nearest_keyword(const char* word) {
+  const parameter_keyword* best = nullptr;
+  int best_distance = INT_MAX;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
+    const int d = edit_distance(word, k.name);
+    if (d <= tolerated_edits(k.name) && d < best_distance) {
+      best = &k;
+      best_distance = d;
+    }
   }
-  std::fclose(IN);
-  if (!accepted) return false;
+  return best;
+}
+
+bool scan_parameter_entries(FILE* IN, gmodel* mod, refusal_text& why, const reader_warning& warn) {
+  source in{IN};
+  entry e;
+  while (true) {
+    if (!scan_entry(in, e, why)) return false;
+    if (e.value[0] == '\0') return true;
+    if (!e.has_hash) {
+      if (glued_value(e.value))
+        warn_about(warn, e.value_line,
+                   "%.*s: a value glued to '#' is not read (write the value, a blank, '#' and the keyword)",
+                   SHOWN_PREFIX, e.value.data());
+      continue;
+    }
+    if (e.keyword[0] == '\0') {
+      warn_about(warn, e.value_line, "%.*s #: no keyword after '#' at the end of the file", SHOWN_PREFIX,
+                 e.value.data());
+      return true;
+    }
+    if (!store(e, mod, why, warn)) return false;
+  }
+}
+
+void convert_parameter_units(gmodel* mod) {
   mod->r_ign_in = mod->r_ign_in * mod->r_out_disk;
   mod->r_ign_out = mod->r_out_disk * mod->r_ign_out;
   mod->texp = phys::seconds_per_day * mod->texp;
-  return true;
+}
+
+bool scan_parameters(FILE* IN, gmodel* mod, refusal_text& why, const reader_warning& warn) {
+  const bool accepted = scan_parameter_entries(IN, mod, why, warn);
+  std::fclose(IN);
+  if (accepted) convert_parameter_units(mod);
+  return accepted;
+}
+
+void print_reader_warning(FILE* stream, const char* file, int line, const char* text) {
+  std::fprintf(stream, "warning: %s line %d: %s\n", file, line, text);
+}
+
+void close_parameter_file(FILE* IN, const char* file) {
+  const int read_error = std::ferror(IN) ? (errno != 0 ? errno : EIO) : 0;
+  std::fclose(IN);
+  if (read_error == 0) return;
+  std::printf(" Cannot read file %s: %s\n", file, std::strerror(read_error));
+  err_m(exit_status::file);
 }
 
 void read_parameters(FILE* IN, gmodel* mod) {
   refusal_text why{};
-  if (!scan_parameters(IN, mod, why)) refuse_model("%s", why.data());
+  const std::string file(filename.data());
+  const bool accepted = scan_parameter_entries(IN, mod, why, [&file](int line, const char* text) {
+    print_reader_warning(stderr, file.c_str(), line, text);
+  });
+  close_parameter_file(IN, file.c_str());
+  if (!accepted) refuse_model("%s", why.data());
+  convert_parameter_units(mod);
 }
