@@ -14,8 +14,12 @@
 // The evaluation radius is 1.01 times the radius of the innermost mesh point
 // x = MINX when that lies at or outside the marginally stable orbit
 // r_ms = 6 G mass / c^2, else r_ms itself (also when either is NaN).
+//
+// The key press is read only when standard input is a terminal.
 #include <cmath>
 #include <cstdio>
+
+#include <unistd.h>
 
 #include "numerics/gsl_errors.h"
 #include "output/registered_file.h"
@@ -93,5 +97,7 @@ void set_up_model(gmodel* mod) {
   std::printf("Radius of the marginally stable orbit is %.5e cm\n", rms);
   std::puts("Press return to start calculation");
   std::fflush(stdout);
-  (void)std::getchar();
+  // Only a user at a terminal is asked: input from a pipe or a file belongs
+  // to the caller (a shell loop reading file names, a pipeline), never to us.
+  if (isatty(STDIN_FILENO) == 1) (void)std::getchar();
 }
