@@ -5,6 +5,7 @@
 // silently, and each later entry is tested on its own.
 #include "output/registered_file.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "output/fatal.h"
@@ -39,9 +40,10 @@ FILE* open_registered_file(const char* name, const char* mode) {
     err_m(exit_status::file);
   }
   std::snprintf(__filename.data(), __filename.size(), "%s", name);
+  errno = 0;
   FILE* stream = std::fopen(__filename.data(), mode);
   if (stream == nullptr) {
-    std::printf(" Cannot open file %s\n", name);
+    std::printf(" Cannot open file %s: %s\n", name, std::strerror(errno != 0 ? errno : EIO));
     err_m(exit_status::file);
   }
   register_file(mode);

@@ -67,7 +67,7 @@ TEST_F(RegisteredFile, MissingFileIsAFatalStopWithCodeHundred) {
   const std::string missing = path("absent.par");
   const auto r = run_forked([&missing] { open_registered_file(missing.c_str(), "r"); });
   EXPECT_EQ(r.status, 100);
-  EXPECT_EQ(r.output.rfind(" Cannot open file " + missing + "\n\n\a! Error #100: ", 0), 0u) << r.output;
+  EXPECT_EQ(r.output.rfind(" Cannot open file " + missing + ": No such file or directory\n\n\a! Error #100: ", 0), 0u) << r.output;
 }
 
 TEST(FatalStop, PrintsTheNumberedLineAndExitsWithTheCode) {
