@@ -2,9 +2,11 @@
 // viscous accretion disc, from the analytic (Green's-function) solution of
 // the viscous diffusion equation.
 //
-//   velmora PARAMETER_FILE
+//   velmora [--check] [--] PARAMETER_FILE
+//   velmora --help | --version
 //
-// Step 1: take the parameter-file name from the command line.
+// Step 1: take the parameter-file name from the command line (or check the
+//         file and stop: run/check.h).
 // Step 2: prepare the one model record of the run.
 // Step 3: set up the model and run the evolution (run/driver.h).
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
 #include "output/fatal.h"
+#include "run/check.h"
 #include "run/driver.h"
 #include "run/model.h"
 #include "run/settings.h"
@@ -37,20 +40,86 @@ int threads_from_environment() {
   return static_cast<int>(n);
 }
 
+constexpr char USAGE[] = "Usage: velmora [--check] [--] PARAMETER_FILE   (velmora --help for more)\n";
+
+constexpr char HELP[] =
+    "Usage: velmora [--check] [--] PARAMETER_FILE\n"
+    "       velmora --help | --version\n"
+    "\n"
+    "Computes the accretion rate at the inner edge of a viscous accretion disc over time,\n"
+    "for the model in PARAMETER_FILE (entries \"value # keyword\", one per line), and writes\n"
+    "mdotin_<name>.dat, F_x_<name>.dat (and F_x<i>.dat with save 1) into the current folder.\n"
+    "When standard input is a terminal it waits for return before it computes.\n"
+    "\n"
+    "  --check      read the file as a run would, print every keyword's value with its unit,\n"
+    "               the derived constants, warnings and a verdict; compute and write nothing;\n"
+    "               exit 0, or with the status the run would stop with\n"
+    "  --           ends the options (for a file name that starts with '-')\n"
+    "  -h, --help   this text\n"
+    "  --version    the version of this build\n"
+    "\n"
+    "Environment: VELMORA_THREADS=2 adds a helper thread (same results, faster).\n"
+    "Exit status: 0 finished; 2 usage; 3 model refused; 100 file cannot be opened;\n"
+    "other statuses as listed in the README.\n";
+
+// Prints "velmora: <what> '<argument>'<why>" (when given) and the usage line
+// on standard error; exit status 2.
+[[noreturn]] void usage_error(const char* what = nullptr, const char* argument = "", const char* why = "") {
+  if (what != nullptr) std::fprintf(stderr, "velmora: %s '%.40s'%s\n", what, argument, why);
+  std::fputs(USAGE, stderr);
+  std::exit(exit_status::usage);
+}
+
+struct command_line {
+  bool check = false;
+  const char* file = nullptr;
+};
+
+// Options come before "--"; the one argument that is not an option is the file.
+command_line parse_command_line(int argc, char** argv) {
+  command_line c;
+  bool options_ended = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!options_ended && arg[0] == '-') {
+      if (std::strcmp(arg, "--") == 0) {
+        options_ended = true;
+      } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+        std::fputs(HELP, stdout);
+        std::exit(exit_status::ok);
+      } else if (std::strcmp(arg, "--version") == 0) {
+        std::printf("velmora %s\n", VELMORA_VERSION);
+        std::exit(exit_status::ok);
+      } else if (std::strcmp(arg, "--check") == 0) {
+        c.check = true;
+      } else {
+        usage_error("unknown option", arg);
+      }
+      continue;
+    }
+    if (c.file != nullptr) usage_error("a second argument", arg, ": one parameter file at a time");
+    c.file = arg;
+  }
+  if (c.file == nullptr) usage_error();
+  return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::printf("Usage: velmora PARAMETER_FILE\n");
-    return exit_status::usage;
-  }
-  if (std::strlen(argv[1]) >= NAME_CAPACITY) {
-    std::printf("File name is too long: %s\n", argv[1]);
+  const command_line args = parse_command_line(argc, argv);
+  if (std::strlen(args.file) >= NAME_CAPACITY) {
+    std::printf("File name is too long: %s\n", args.file);
     err_m(exit_status::file);
   }
-  std::snprintf(filename.data(), filename.size(), "%s", argv[1]);
 
   install_gsl_error_handler();
+  if (args.check) {
+    const int status = check_parameter_file(args.file);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return exit_status::write_error;
+    return status;
+  }
+  std::snprintf(filename.data(), filename.size(), "%s", args.file);
   set_run_threads(threads_from_environment());
 
   gmodel mod{};  // every field 0, both supply-law pointers null

@@ -10,6 +10,7 @@ std::array<char, NAME_CAPACITY> NAME{};
 int save = 0;
 int fast = 0;
 double texp_m94 = SUPPLY_TIME_START;
+int check_only = 0;
 
 std::array<char, NAME_CAPACITY> __filename{};
 std::array<char, REGISTRY_CAPACITY> __outfilenames{};
@@ -25,6 +26,7 @@ void reset_run_settings() {
   save = 0;
   fast = 0;
   texp_m94 = SUPPLY_TIME_START;
+  check_only = 0;
   __filename.fill('\0');
   __outfilenames.fill('\0');
   verbose = 0;

@@ -49,6 +49,7 @@ extern std::array<char, NAME_CAPACITY> NAME;      // run name, part of every dat
 extern int save;             // 1 or more: a torque profile per output time
 extern int fast;             // 1 or more: every torque value from the series coefficients, no radial integral
 extern double texp_m94;      // time constant of the outer supply law, s (30 days)
+extern int check_only;       // 1 under velmora --check: the set-up is judged, nothing computed; tables stay quiet
 constexpr double SUPPLY_TIME_START = 2592000.0;  // start value of texp_m94: 30 days
 
 // ---- utility globals --------------------------------------------------------

@@ -17,6 +17,7 @@
 
 #include "generated/bessel_tables.h"
 #include "output/fatal.h"
+#include "run/settings.h"
 
 namespace {
 
@@ -34,8 +35,10 @@ void copy_entries(const double* from, int size, double* to) {
 }  // namespace
 
 void get_zeroes(int size, double order, double* zeroes, double* constl1, double* constl2) {
-  std::printf("\nBegin get_zeroes()\n");
-  std::printf("Bessel order=%e  Series length=%d\n", order, size);
+  if (check_only == 0) {
+    std::printf("\nBegin get_zeroes()\n");
+    std::printf("Bessel order=%e  Series length=%d\n", order, size);
+  }
   const bessel_tables::table* t = find_table(order);
   if (t == nullptr) {
     std::printf("Error in get_zeroes!\n");

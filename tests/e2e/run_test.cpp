@@ -218,14 +218,14 @@ TEST(Usage, NoArgumentPrintsUsageAndStatusTwo) {
   TempDir dir;
   const auto r = testing_support::run_in(dir.path(), std::string("'") + VELMORA_BINARY + "'");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.output, "Usage: velmora PARAMETER_FILE\n");
+  EXPECT_EQ(r.output, "Usage: velmora [--check] [--] PARAMETER_FILE   (velmora --help for more)\n");
 }
 
 TEST(Usage, MissingParameterFileIsStatusHundred) {
   TempDir dir;
   const auto r = run_velmora(dir.path(), "absent.par");
   EXPECT_EQ(r.status, 100);
-  EXPECT_NE(r.output.find(" Cannot open file absent.par\n"), std::string::npos);
+  EXPECT_NE(r.output.find(" Cannot open file absent.par: No such file or directory\n"), std::string::npos);
   EXPECT_NE(r.output.find("! Error #100: "), std::string::npos);
 }
 

@@ -1,0 +1,125 @@
+// velmora --check: the parameter file read, the constants derived and the
+// model judged exactly as a run does it, then reported instead of computed.
+#include "run/check.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "numerics/gsl_errors.h"
+#include "output/fatal.h"
+#include "output/registered_file.h"
+#include "run/driver.h"
+#include "run/model.h"
+#include "run/parameters.h"
+#include "run/settings.h"
+#include "run/validation.h"
+#include "tables/bessel_zeros.h"
+
+namespace {
+
+constexpr int REAL_DIGITS = 17;  // %.17g: every double reads back to itself
+
+std::string format_real(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", REAL_DIGITS, v);
+  return text;
+}
+
+std::string format_value(const parameter_keyword& k, gmodel* mod) {
+  const keyword_destination d = k.destination(mod);
+  if (auto* real = std::get_if<double*>(&d)) return format_real(**real);
+  if (auto* integer = std::get_if<int*>(&d)) return std::to_string(**integer);
+  const char* text = std::get<std::array<char, NAME_CAPACITY>*>(d)->data();
+  return text[0] == '\0' ? std::string("\"\"") : std::string(text);
+}
+
+struct named_value {
+  std::string name;
+  std::string value;
+  std::string unit;
+};
+
+void print_lines(const char* heading, const std::vector<named_value>& lines) {
+  std::printf("# %s\n", heading);
+  for (const named_value& v : lines) std::printf("%s = %s %s\n", v.name.c_str(), v.value.c_str(), v.unit.c_str());
+}
+
+void set_value(std::vector<named_value>& lines, const char* name, double v) {
+  for (named_value& line : lines)
+    if (line.name == name) line.value = format_real(v);
+}
+
+std::vector<named_value> derived_constants(const gmodel* mod, double rms) {
+  const double b = 2.0 - 0.5 / mod->l;
+  return {
+      {"b", format_real(b), "1"},
+      {"texp_s", format_real(mod->texp), "s"},
+      {"nu0", format_real(mod->nu0), "cm^(2-b)/s"},
+      {"nu_t_out", format_real(std::pow(mod->r_out_disk, b) * mod->nu0), "cm^2/s"},
+      {"r_ign_in_cm", format_real(mod->r_ign_in), "cm"},
+      {"r_ign_out_cm", format_real(mod->r_ign_out), "cm"},
+      {"hout", format_real(hout_of(mod)), "cm^2/s"},
+      {"r_ms", format_real(rms), "cm"},
+      {"r_inner_dotM", format_real(r_inner_dotM), "r_out_disk"},
+      {"r_inner_dotM_cm", format_real(r_inner_dotM * mod->r_out_disk), "cm"},
+      {"MIN_TIME_s", format_real(MIN_TIME), "s"},
+      {"MAX_TIME_s", format_real(MAX_TIME), "s"},
+      {"len_Bessel", std::to_string(mod->len), "terms"},
+  };
+}
+
+}  // namespace
+
+int check_parameter_file(const char* name) {
+  check_only = 1;
+  set_run_context("the check of the parameter file", NAN);
+  std::snprintf(filename.data(), filename.size(), "%s", name);
+  gmodel mod{};
+
+  FILE* IN = open_registered_file(filename.data(), "r");
+  std::vector<std::string> warnings;
+  refusal_text why{};
+  const bool accepted = scan_parameter_entries(IN, &mod, why, [&warnings, name](int line, const char* text) {
+    char buf[2 * NAME_CAPACITY + 64];
+    std::snprintf(buf, sizeof buf, "warning: %s line %d: %s", name, line, text);
+    warnings.emplace_back(buf);
+  });
+  close_parameter_file(IN, name);
+
+  std::vector<named_value> keywords;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) keywords.push_back({k.name, format_value(k, &mod), k.unit});
+  const double texp_in_file = mod.texp;
+
+  std::vector<named_value> derived;
+  int status = exit_status::ok;
+  if (!accepted) {
+    status = exit_status::invalid_model;
+  } else {
+    convert_parameter_units(&mod);
+    if (zero_table_length(mod.l) < SERIES_LENGTH) {
+      status = exit_status::bessel_table;
+      refuse(why, "Invalid model: l = %.17g has no table of %d Bessel zeros (see the supported orders in the README)",
+             mod.l, SERIES_LENGTH);
+    } else {
+      double rms = 0.0;
+      const time_range_in_file times = derive_model_constants(&mod, &rms);
+      // The set-up derives texp from kappa when texp is 0, and kappa from texp always.
+      if (texp_in_file == 0.0) set_value(keywords, "texp", mod.texp / phys::seconds_per_day);
+      set_value(keywords, "kappa", mod.kappa);
+      derived = derived_constants(&mod, rms);
+      if (!check_model(&mod, times, why)) status = exit_status::invalid_model;
+    }
+  }
+
+  print_lines("keywords: the value the run uses, in the unit of the parameter file", keywords);
+  if (!derived.empty()) print_lines("derived constants", derived);
+  for (const std::string& w : warnings) std::printf("%s\n", w.c_str());
+  if (status == exit_status::ok)
+    std::printf("verdict: ok\n");
+  else
+    std::printf("verdict: refused (status %d): %s\n", status & 0xff, why.data());
+  return status;
+}

@@ -1,0 +1,227 @@
+// What a new user meets first, on the built program: the command line
+// (--check, --help, --version, --, usage), the reader's warnings about
+// entries it drops, the key press that never takes a caller's input, and
+// file errors that say why.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "run/parameters.h"
+#include "support/test_support.h"
+
+using testing_support::read_file;
+using testing_support::run_in;
+using testing_support::run_velmora;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+const std::string MODEL =
+    "1.989e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n1e-4 # r_ign_in\n1 # r_ign_out\n"
+    "-1 # sigma_index\n30 # texp\n2 # MIN_TIME\n3 # MAX_TIME\n1 # NUM_TIME\n";
+
+const std::string VELMORA = std::string("'") + VELMORA_BINARY + "'";
+
+size_t files_in(const TempDir& dir) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) n += e.path().extension() != ".par";
+  return n;
+}
+
+// The "name = value unit" lines of --check, in order.
+struct check_output {
+  std::vector<std::string> names;
+  std::map<std::string, std::string> value, unit;
+  std::string verdict;
+};
+
+check_output parse_check(const std::string& text) {
+  check_output c;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("verdict: ", 0) == 0) c.verdict = line.substr(9);
+    std::istringstream fields(line);
+    std::string name, eq, value, unit;
+    if (line[0] == '#' || !(fields >> name >> eq >> value >> unit) || eq != "=") continue;
+    c.names.push_back(name);
+    c.value[name] = value;
+    c.unit[name] = unit;
+  }
+  return c;
+}
+
+// --check of a kappa-branch model: every keyword of the reader's table once,
+// in its order, with its unit; values that read back to the file's doubles;
+// texp as the set-up derives it, the same the run then writes into its header.
+TEST(Check, PrintsEveryKeywordTheDerivedConstantsAndWritesNothing) {
+  TempDir dir;
+  std::string model = MODEL + "2.5e-3 # kappa\nk # name\n";
+  model.replace(model.find("30 # texp"), 9, "0 # texp");
+  write_file(dir / "k.par", model);
+  const auto r = run_velmora(dir.path(), "--check k.par");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(files_in(dir), 0u);
+  const check_output c = parse_check(r.output);
+  EXPECT_EQ(c.verdict, "ok");
+  size_t i = 0;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
+    ASSERT_LT(i, c.names.size());
+    EXPECT_EQ(c.names[i++], k.name);
+    EXPECT_EQ(c.unit.at(k.name), k.unit);
+  }
+  EXPECT_EQ(std::strtod(c.value.at("mass").c_str(), nullptr), 1.989e34);
+  EXPECT_EQ(std::strtod(c.value.at("r_ign_in").c_str(), nullptr), 1e-4);
+  EXPECT_EQ(c.value.at("name"), "k");
+  // The derived kappa is the given one up to the rounding of a few pow/sqrt.
+  EXPECT_TRUE(testing_support::near_rel(std::strtod(c.value.at("kappa").c_str(), nullptr), 2.5e-3, 1e-14));
+  const double texp_days = std::strtod(c.value.at("texp").c_str(), nullptr);
+  EXPECT_EQ(std::strtod(c.value.at("texp_s").c_str(), nullptr), texp_days * 86400.0);
+  EXPECT_EQ(c.value.at("b"), "0.75");
+
+  ASSERT_EQ(run_velmora(dir.path(), "k.par").status, 0);
+  char header[64];
+  std::snprintf(header, sizeof header, "#texp(days)=%e\n", texp_days);
+  EXPECT_NE(read_file(dir / "mdotin_k.dat").find(header), std::string::npos);
+}
+
+struct Verdict {
+  const char* label;
+  std::string entries;  // appended to MODEL
+  int status;
+  const char* verdict;  // start of the verdict line
+};
+
+class CheckVerdict : public ::testing::TestWithParam<Verdict> {};
+
+TEST_P(CheckVerdict, HasTheStatusTheRunWouldStopWith) {
+  const Verdict& v = GetParam();
+  TempDir dir;
+  write_file(dir / "m.par", MODEL + v.entries);
+  const auto r = run_velmora(dir.path(), "--check m.par");
+  EXPECT_EQ(r.status, v.status) << r.output;
+  EXPECT_EQ(parse_check(r.output).verdict.rfind(v.verdict, 0), 0u) << r.output;
+  EXPECT_EQ(files_in(dir), 0u);
+  if (v.status != 0) {
+    EXPECT_EQ(run_velmora(dir.path(), "m.par").status, v.status);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, CheckVerdict,
+    ::testing::Values(Verdict{"Accepted", "", 0, "ok"},
+                      Verdict{"UnknownMode", "3 # flag_outer\n", 3, "refused (status 3): Invalid model: flag_outer = 3"},
+                      Verdict{"OrderWithoutTable", "0.1 # l\n", 255, "refused (status 255): Invalid model: l = 0.1"},
+                      Verdict{"OverlongToken", std::string(600, 'w'), 3,
+                              "refused (status 3): Invalid parameter file: a token longer"}),
+    [](const ::testing::TestParamInfo<Verdict>& info) { return std::string(info.param.label); });
+
+// The typos of a new user: each dropped entry is named on standard error with
+// its line, the run goes on with what the file says, comment words stay silent.
+TEST(ReaderWarnings, NameEveryDroppedEntryWithItsLine) {
+  TempDir dir;
+  write_file(dir / "t.par", MODEL + "1 # flag_outer\n1e17 # mdotout\n3e25#mdisk\n30 # texpp\nword # save\n"
+                                    "ordinary words of a comment, 1e5 and all\nt # name\n");
+  const auto r = run_in(dir.path(), "(" + VELMORA + " t.par 2> err.txt > out.txt)");
+  ASSERT_EQ(r.status, 0) << read_file(dir / "out.txt");
+  EXPECT_EQ(read_file(dir / "err.txt"),
+            "warning: t.par line 13: mdotout: not a keyword; did you mean mdot_out?\n"
+            "warning: t.par line 14: 3e25#mdisk: a value glued to '#' is not read (write the value, a blank, '#' "
+            "and the keyword)\n"
+            "warning: t.par line 15: texpp: not a keyword; did you mean texp?\n"
+            "warning: t.par line 16: save: the value 'word' is not a whole number; the entry is skipped\n");
+  EXPECT_NE(read_file(dir / "mdotin_t.dat").find("#mdisk=1.000000e+25\n#mdot_out=0.000000e+00\n"), std::string::npos);
+  // --check prints the same lines on standard output, before its verdict.
+  const auto c = run_velmora(dir.path(), "--check t.par");
+  EXPECT_NE(c.output.find("\nwarning: t.par line 13: mdotout: not a keyword; did you mean mdot_out?\n"),
+            std::string::npos);
+  EXPECT_NE(c.output.find("\nwarning: t.par line 16: save: the value 'word' is not a whole number; the entry is skipped\n"
+                          "verdict: ok\n"),
+            std::string::npos)
+      << c.output;
+}
+
+struct Invocation {
+  const char* label;
+  const char* arguments;
+  int status;
+  const char* output;  // a regular expression the combined output must match
+};
+
+class CommandLine : public ::testing::TestWithParam<Invocation> {};
+
+TEST_P(CommandLine, GivesItsStatusAndText) {
+  const Invocation& c = GetParam();
+  TempDir dir;
+  write_file(dir / "-m.par", MODEL + "dash # name\n");
+  const auto r = run_velmora(dir.path(), c.arguments);
+  EXPECT_EQ(r.status, c.status) << r.output;
+  EXPECT_TRUE(::testing::internal::RE::PartialMatch(r.output, c.output)) << r.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLine,
+    ::testing::Values(Invocation{"Help", "--help", 0, "^Usage: velmora \\[--check\\] \\[--\\] PARAMETER_FILE\n"},
+                      Invocation{"ShortHelp", "-h", 0, "--check +read the file as a run would"},
+                      Invocation{"Version", "--version", 0, "^velmora [0-9]+\\.[0-9]+\n$"},
+                      Invocation{"UnknownOption", "--chek m.par", 2, "^velmora: unknown option '--chek'\nUsage: "},
+                      Invocation{"SecondArgument", "a.par b.par", 2, "a second argument 'b.par'"},
+                      Invocation{"DashNameWithoutSeparator", "-m.par", 2, "unknown option '-m.par'"},
+                      Invocation{"DashNameAfterSeparator", "-- -m.par", 0, "Finished. Result is in mdotin_dash.dat"},
+                      Invocation{"CheckAfterSeparator", "--check -- -m.par", 0, "\nverdict: ok\n$"}),
+    [](const ::testing::TestParamInfo<Invocation>& info) { return std::string(info.param.label); });
+
+// Standard input that is not a terminal is never read: a shell loop that
+// feeds file names runs every model, and an input that never ends (a FIFO
+// held open by its writer) does not hold the run.
+TEST(KeyPress, InputThatIsNoTerminalIsLeftToTheCaller) {
+  TempDir dir;
+  write_file(dir / "a.par", MODEL + "a # name\n");
+  write_file(dir / "b.par", MODEL + "b # name\n");
+  const auto loop = run_in(dir.path(), "(printf 'a.par\\nb.par\\n' | while read f; do " + VELMORA + " \"$f\"; done)");
+  EXPECT_EQ(loop.status, 0) << loop.output;
+  EXPECT_TRUE(std::filesystem::exists(dir / "mdotin_a.dat"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "mdotin_b.dat")) << "the first run took the loop's input";
+
+  const auto fifo = run_in(dir.path(), "(mkfifo keys && exec 3<>keys && timeout 60 " + VELMORA + " a.par <&3)");
+  EXPECT_EQ(fifo.status, 0) << fifo.output;
+  EXPECT_NE(fifo.output.find("Press return to start calculation\n"), std::string::npos);
+}
+
+// Every failed open says why; a directory as the parameter file is a read error.
+struct FileError {
+  const char* label;
+  const char* arguments;
+  std::string entries;  // the model's extra entries; the model file is m.par
+  const char* line;
+};
+
+class FileErrors : public ::testing::TestWithParam<FileError> {};
+
+TEST_P(FileErrors, CarryTheSystemsReasonAndStatusHundred) {
+  const FileError& c = GetParam();
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  write_file(dir / "m.par", MODEL + c.entries);
+  const auto r = run_velmora(dir.path(), c.arguments);
+  EXPECT_EQ(r.status, 100) << r.output;
+  EXPECT_NE(r.output.find(c.line), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("! Error #100: "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileErrors,
+    ::testing::Values(FileError{"Missing", "absent.par", "", " Cannot open file absent.par: No such file or directory\n"},
+                      FileError{"Directory", "folder", "", " Cannot read file folder: Is a directory\n"},
+                      FileError{"DirectoryChecked", "--check folder", "", " Cannot read file folder: Is a directory\n"},
+                      FileError{"NameTooLongForTheFileSystem", "m.par", std::string(300, 'x') + " # name\n",  // mdotin_<name>.dat: 311 bytes
+                                ".dat: File name too long\n"}),
+    [](const ::testing::TestParamInfo<FileError>& info) { return std::string(info.param.label); });
+
+}  // namespace
