@@ -5,7 +5,9 @@
 
 #include <cmath>
 
+#include "exact/errors.h"
 #include "output/fatal.h"
+#include "run/exact_model.h"
 #include "run/model.h"
 #include "run/settings.h"
 #include "solver/initial_torque.h"
@@ -40,10 +42,10 @@ bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
       !require_finite_positive("kappa (derived)", mod->kappa, why))
     return false;
 
+  if (NUM_TIME >= 1 && !finite_positive(times.min_time))
+    return refuse(why, "Invalid model: MIN_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.min_time,
+                  NUM_TIME);
   if (NUM_TIME >= 2) {
-    if (!finite_positive(times.min_time))
-      return refuse(why, "Invalid model: MIN_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.min_time,
-                   NUM_TIME);
     if (!finite_positive(times.max_time))
       return refuse(why, "Invalid model: MAX_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.max_time,
                    NUM_TIME);
@@ -75,6 +77,14 @@ bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
     if (!std::isfinite(F))
       return refuse(why, "Invalid model: the initial torque is %g at x = %g (r = %.6e cm): mass, mdisk or texp is out of range",
                     F, xj, mod->r_out_vis * std::pow(xj, 4.0 * mod->l));
+  }
+  // The rules of the exact solution, which the program shares: among them a
+  // non-negative mdisk, a non-empty ignition zone inside the disc, a finite
+  // mdot_out.
+  try {
+    velmora::check_parameters(exact_parameters_of(mod));
+  } catch (const velmora::invalid_parameter& e) {
+    return refuse(why, "Invalid model: %s", e.what());
   }
   return true;
 }

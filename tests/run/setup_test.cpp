@@ -104,13 +104,13 @@ TEST_F(ModelSetUp, EvaluationRadiusAtAndBelowTheMarginallyStableOrbit) {
   ASSERT_EQ(p * r_out, rms) << "no radius found whose innermost mesh radius is exactly r_ms";
 
   char entries[512];
-  std::snprintf(entries, sizeof entries, "%.17g # mass\n%.17g # r_out_disk\n0.4 # l\n1e-3 # r_ign_in\n30 # texp\n",
+  std::snprintf(entries, sizeof entries, "%.17g # mass\n%.17g # r_out_disk\n0.4 # l\n1e-3 # r_ign_in\n1 # r_ign_out\n30 # texp\n",
                 mass, r_out);
   const std::string out = set_up(entries);
   EXPECT_EQ(r_inner_dotM, rms * EVALUATION_RADIUS_MARGIN / r_out);
 
   const double below = std::nextafter(r_out, 0.0);
-  std::snprintf(entries, sizeof entries, "%.17g # mass\n%.17g # r_out_disk\n0.4 # l\n1e-3 # r_ign_in\n30 # texp\n",
+  std::snprintf(entries, sizeof entries, "%.17g # mass\n%.17g # r_out_disk\n0.4 # l\n1e-3 # r_ign_in\n1 # r_ign_out\n30 # texp\n",
                 mass, below);
   set_up(entries);
   ASSERT_LT(p * below, rms);
@@ -160,7 +160,12 @@ INSTANTIATE_TEST_SUITE_P(
                               "MIN_TIME = 1e\\+306 texp is out of range in seconds"},
                       Refusal{"DensityIndexMinusTwo", "-2 # sigma_index\n", "cannot be normalised"},
                       Refusal{"RingStartingAtTheEdge", "1 # r_ign_in\n", "cannot be normalised"},
-                      Refusal{"OverflowingInitialTorque", "1e308 # mdisk\n", "the initial torque is inf at x = "}),
+                      Refusal{"OverflowingInitialTorque", "1e308 # mdisk\n", "the initial torque is inf at x = "},
+                      Refusal{"NegativeDiscMass", "-1e24 # mdisk\n", "mdisk = -9.99\\S* must be finite and not negative"},
+                      Refusal{"NoOuterEdgeOfTheMatter", "nan # r_ign_out\n", "r_ign_out = nan must be finite"},
+                      Refusal{"EmptyIgnitionZone", "0.5 # r_ign_in\n0.4 # r_ign_out\n", "r_ign_out = 0.4\\S* must be finite and above"},
+                      Refusal{"InfiniteSupplyRate", "1 # flag_outer\ninf # mdot_out\n", "mdot_out = inf must be finite"},
+                      Refusal{"NegativeSingleTime", "-1 # MIN_TIME\n1 # NUM_TIME\n", "MIN_TIME = -1 must be finite and positive"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
 }  // namespace

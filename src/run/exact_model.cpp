@@ -1,0 +1,21 @@
+// The model record's physical quantities handed to the exact solution.
+#include "run/exact_model.h"
+
+#include "run/constants.h"
+#include "run/model.h"
+
+velmora::disc_parameters exact_parameters_of(const gmodel* mod) {
+  velmora::disc_parameters p;
+  p.mass = mod->mass;
+  p.mdisk = mod->mdisk;
+  p.r_out_disk = mod->r_out_disk;
+  p.l = mod->l;
+  p.r_ign_in = mod->r_ign_in / mod->r_out_disk;
+  p.r_ign_out = mod->r_ign_out / mod->r_out_disk;
+  p.sigma_index = mod->sigma_index;
+  p.texp = mod->texp / phys::seconds_per_day;
+  p.kappa = mod->kappa;
+  p.flag_outer = mod->flag_outer;
+  p.mdot_out = mod->mdot_out;
+  return p;
+}

@@ -1,0 +1,12 @@
+// The run's model as the exact solution sees it: the parameter file's
+// quantities, read back from the model record after the set-up.
+#pragma once
+
+#include "exact/disc_model.h"
+
+struct gmodel;
+
+// The record's radii are in cm and texp in s after the set-up; the exact
+// solution takes them in the parameter file's units (radii in units of
+// r_out_disk, texp in days).
+velmora::disc_parameters exact_parameters_of(const gmodel* mod);
