@@ -159,6 +159,34 @@ done
 expect_status 0 "the three array tasks, run here one by one, complete the grid" run_grid --summary gslurm
 expect "task 2 ran the third model" near_rel "$(field gslurm/summary.tsv 3 'peak_Mdot_in(g/s)')" 2e18 1e-6
 
+# Three models in arrays of two: the second array's task 0 is the third model.
+# A stand-in squeue lists a task of the first array as pending, under the path
+# of a symbolic link to the grid.
+expect_status 2 "Slurm options without --slurm" run_grid --velmora "$fake" --array-size 2 -o gx tiny.par mdisk=1e24,2e24
+expect_status 0 "--array-size 2 splits three models" run_grid --velmora "$fake" --slurm --array-size 2 --timeout 100 \
+    --setup 'echo "set-up line ran"' -o gsplit tiny.par mdisk=1e24,2e24,4e24 MAX_TIME=3
+expect "into two arrays" test "$(ls gsplit/*.slurm | tr '\n' ' ')" = "gsplit/velmora-grid-1.slurm gsplit/velmora-grid-2.slurm gsplit/velmora-grid-summary.slurm "
+expect "of two and one tasks" test "$(grep -h '^#SBATCH --array' gsplit/velmora-grid-[12].slurm | tr '\n' ' ')" = "#SBATCH --array=0-1 #SBATCH --array=0-0 "
+expect "Slurm's whole minutes exceed --timeout 100 s and the 10 s after it" contains gsplit/velmora-grid-1.slurm "#SBATCH --time=3"
+expect "submit.sh is valid bash" bash -n gsplit/submit.sh
+SLURM_ARRAY_TASK_ID=0 SLURM_CPUS_PER_TASK=2 timeout 60 bash gsplit/velmora-grid-2.slurm > "$work/task" <&3
+expect "the set-up line ran first" test "$(head -n 1 "$work/task")" = "set-up line ran"
+expect "the task's two CPUs become VELMORA_THREADS" contains "$work/task" "model 3 of 3, on $(uname -n) with VELMORA_THREADS=2"
+expect "it ran the third model" test "$(cat "gsplit/tiny_mdisk=4e24_MAX_TIME=3/exit_status")" = 0
+expect_status 2 "a task past the array's end" eval 'SLURM_ARRAY_TASK_ID=1 bash gsplit/velmora-grid-2.slurm > /dev/null 2>&1'
+mkdir -p "$work/bin"
+ln -s "$work/gsplit" "$work/linked"
+printf '#!/bin/sh\necho "77 1 PENDING %s"\necho "78 0 RUNNING /elsewhere/velmora-grid.slurm"\n' "$work/linked/velmora-grid-1.slurm" > "$work/bin/squeue"
+chmod +x "$work/bin/squeue"
+PATH="$work/bin:$PATH" expect_status 1 "--summary with one model pending and one never run" run_grid --summary gsplit
+expect "the pending one is told apart" test "$(field gsplit/summary.tsv 2 exit_status)/$(field gsplit/summary.tsv 2 note)" = "pending/in Slurm: job 77_1, PENDING"
+expect "the other is failed" contains "$work/err" "FAILED: gsplit/tiny_mdisk=1e24_MAX_TIME=3: not run"
+expect "with the line that reruns it" contains "$work/err" "  sbatch --array=0 gsplit/velmora-grid-1.slurm"
+SLURM_ARRAY_TASK_ID=0 timeout 60 bash gsplit/velmora-grid-1.slurm > /dev/null <&3
+PATH="$work/bin:$PATH" expect_status 3 "--summary with only the pending one left" run_grid --summary gsplit
+expect "Slurm's --time at or below --timeout is warned about" \
+    eval 'run_grid --velmora "$fake" --slurm --timeout 120 --sbatch --time=2 -o gtime tiny.par mdisk=1e24,2e24 && contains "$work/err" "does not exceed --timeout 120 s"'
+
 # ---- two tiny models with the real program ----------------------------------------
 if [ -n "$binary" ] && [ -x "$binary" ]; then
     printf '%s\n' "1.989e34 # mass" "1e24 # mdisk" "1e11 # r_out_disk" "0.4 # l" "0.1 # r_ign_in" \
