@@ -5,7 +5,8 @@
 # normal build. Any failure or sanitizer report fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh clang libclang-rt-14-dev
+# clang for the fuzzer; Slurm and munge for the test of the grid tool on a one-node Slurm cluster.
+bash scripts/setup.sh clang libclang-rt-14-dev slurmctld slurmd slurm-client munge
 jobs=$(nproc)
 
 echo "== Fuzzing the parameter reader and the set-up validation"
@@ -27,8 +28,9 @@ grep -E "^Done|stat::number_of_executed_units" "$work/fuzz.log" || true
 echo "== The test suite under AddressSanitizer and UBSan"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release -DVELMORA_SANITIZE=ON > /dev/null
 cmake --build build-sanitize -j"$jobs"
+# (The Slurm cluster test runs once, in the plain suite below.)
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+  ctest --test-dir build-sanitize --output-on-failure -j"$jobs" -LE slurm
 
 echo "== The helper thread under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Release -DVELMORA_TSAN=ON > /dev/null
