@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgsl-dev libgtest-dev gnuplot-nox parallel "$@")
+packages=(g++ cmake make libgsl-dev libgtest-dev gnuplot-nox parallel
+          python3-numpy python3-scipy python3-matplotlib python3-emcee python3-tqdm python3-pytest "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
