@@ -16,6 +16,8 @@ namespace velmora {
 
 namespace {
 
+constexpr double ZERO_SCAN_STEP = 1.0;
+
 // J_(l-1)(x) through the recurrence from J_l and J_(l+1): exact to rounding
 // for every l > 0, also where l - 1 is negative; it cancels only near the
 // zeros of J_(l-1), where it is still accurate to rounding of J_l.
@@ -72,13 +74,31 @@ double bessel_J(double nu, double x) {
 std::vector<double> bessel_zeros(double l, std::size_t n) {
   check_order(l);
   std::vector<double> z(n);
-  double lo = 0.0;
+  // Neighbouring zeros of J_nu, nu > -1, lie more than 3 apart, so a scan in
+  // steps of ZERO_SCAN_STEP meets at most one sign change a step. The first
+  // zero lies below nu + 2 nu^(1/3) + 2; past the second, each zero lies within
+  // ZERO_SCAN_STEP of the previous one plus the previous gap (the gaps change
+  // by less than 0.3 from one to the next), so the scan starts there.
+  double x = 0.5;
+  double J_l = 0.0;
+  double f = J_below(l, x, &J_l);
   for (std::size_t k = 0; k < n; ++k) {
-    gsl_sf_result j;
-    gsl_sf_bessel_zero_Jnu_e(l, static_cast<unsigned>(k + 1), &j);  // j_(l,k+1), the upper bracket
-    const double hi = j.val;
-    z[k] = zero_in(l, k == 0 ? 0.01 * hi : lo, hi);
-    lo = hi;
+    if (k >= 2) {
+      x = z[k - 1] + (z[k - 1] - z[k - 2]) - ZERO_SCAN_STEP;
+      f = J_below(l, x, &J_l);
+    }
+    for (;;) {
+      const double next = x + ZERO_SCAN_STEP;
+      const double f_next = J_below(l, next, &J_l);
+      if ((f > 0.0) != (f_next > 0.0) || f_next == 0.0) {
+        z[k] = f_next == 0.0 ? next : zero_in(l, x, next);
+        x = next;
+        f = f_next;
+        break;
+      }
+      x = next;
+      f = f_next;
+    }
   }
   return z;
 }
@@ -89,7 +109,7 @@ std::shared_ptr<const mode_values> order_modes::at_least(std::size_t n) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (values_ && values_->count() >= n) return values_;
   const std::size_t have = values_ ? values_->count() : 0;
-  const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, 2 * have, 64}));
+  const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, 2 * have, 16}));
   auto v = std::make_shared<mode_values>(values_ ? *values_ : mode_values{l_, {}, {}, {}, {}, {}, {}});
   const std::vector<double> all = bessel_zeros(l_, want);
   const double gamma = gsl_sf_gamma(l_ + 1.0);

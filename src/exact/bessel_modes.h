@@ -22,11 +22,11 @@ constexpr double MAX_ORDER = 10.0;
 // Throws invalid_parameter("l", ...) unless MIN_ORDER <= l <= MAX_ORDER.
 void check_order(double l);
 
-// The first n positive zeros of J_(l-1), ascending, to double precision.
-// They interlace with the zeros j_(l,k) of J_l (0 < z_0 < j_(l,1) < z_1 <
-// j_(l,2) < ...), which bracket each one; J_(l-1) is evaluated through the
-// recurrence (2l/x) J_l - J_(l+1), so negative orders l - 1 need no
-// reflection formula.
+// The first n positive zeros of J_(l-1), ascending, to double precision:
+// bracketed by a scan for sign changes (neighbouring zeros lie more than 3
+// apart) and refined by Newton steps inside the bracket. J_(l-1) is
+// evaluated through the recurrence (2l/x) J_l - J_(l+1), so negative orders
+// l - 1 need no reflection formula.
 std::vector<double> bessel_zeros(double l, std::size_t n);
 
 // J_nu(x) for nu >= 0: GSL's value, with the recurrence from the two orders

@@ -80,18 +80,12 @@ derived derive(const disc_parameters& p, double z0) {
   return d;
 }
 
-// e^(-a) - e^(-b) over (b - a), for a, b >= 0, without loss where b is near a.
-double decay_difference(double a, double b) {
-  const double d = b - a;
-  if (d == 0.0) return std::exp(-a);
-  if (d > 0.0) return std::exp(-a) * (-std::expm1(-d)) / d;
-  return std::exp(-b) * (-std::expm1(d)) / (-d);
-}
-
 }  // namespace
 
-void check_parameters(const disc_parameters& p) {
-  check_order(p.l);
+namespace {
+
+// The checks, with z_0, the first zero of J_(l-1), already known.
+void check_with_first_zero(const disc_parameters& p, double z0) {
   if (p.flag_outer < 0 || p.flag_outer > 2)
     refuse("flag_outer", text("flag_outer = %d must be 0, 1 or 2", p.flag_outer));
   require_finite_positive("mass", p.mass);
@@ -112,7 +106,7 @@ void check_parameters(const disc_parameters& p) {
     refuse("texp", text("texp = %.17g must be finite and positive (days), or 0 to derive it from kappa", p.texp));
   if (p.texp == 0.0 && !(std::isfinite(p.kappa) && p.kappa > 0.0))
     refuse("kappa", text("kappa = %.17g must be finite and positive when texp is 0", p.kappa));
-  const derived d = derive(p, bessel_zeros(p.l, 1)[0]);
+  const derived d = derive(p, z0);
   if (!(std::isfinite(d.texp) && d.texp > 0.0))
     refuse("texp", text("texp = %.17g s (derived) must be finite and positive", d.texp));
   if (!(std::isfinite(d.nu0) && d.nu0 > 0.0)) refuse("texp", text("nu0 = %.17g (derived) must be finite and positive", d.nu0));
@@ -121,6 +115,13 @@ void check_parameters(const disc_parameters& p) {
   if (!std::isfinite(p.mdisk / d.texp * density_index(p) / norm))
     refuse("mdisk", text("mdisk = %.17g: the initial torque is out of range (texp = %.17g s)", p.mdisk, d.texp));
   if (p.flag_outer == 1) require_finite_non_negative("mdot_out", p.mdot_out);
+}
+
+}  // namespace
+
+void check_parameters(const disc_parameters& p) {
+  check_order(p.l);
+  check_with_first_zero(p, bessel_zeros(p.l, 1)[0]);
 }
 
 // ---- the initial torque's projections, shared by models of one shape -------
@@ -196,8 +197,8 @@ std::shared_ptr<const disc_model::supply> make_supply(const disc_parameters& p, 
     s->pieces.push_back(r);
   }
   const double l = p.l;
-  // Enough profiles that the driven terms fall off as (z/z_0)^-7 at least.
-  s->K = exponential ? std::min(MAX_ORDERS, static_cast<int>(std::ceil((l + 5.5) / 2.0))) : 2;
+  // Enough profiles that the driven terms fall off as (z/z_0)^-9 at least.
+  s->K = exponential ? std::min(MAX_ORDERS, static_cast<int>(std::ceil((l + 7.5) / 2.0))) : 2;
   auto& a = s->a;
   a[0][0] = 1.0;
   for (int k = 1; k < s->K; ++k) {
@@ -229,10 +230,9 @@ disc_model::disc_model(const disc_parameters& p) : disc_model(p, nullptr, nullpt
 
 disc_model::disc_model(const disc_parameters& p, std::shared_ptr<const order_modes> order, std::shared_ptr<shape> sh)
     : p_(p) {
-  check_parameters(p);
   order_ = (order && order->order() == p.l) ? order : std::make_shared<const order_modes>(p.l);
-  const auto first = order_->at_least(1);
-  z0_ = first->z[0];
+  z0_ = order_->at_least(1)->z[0];
+  check_with_first_zero(p, z0_);
   const derived d = derive(p, z0_);
   texp_ = d.texp;
   nu0_ = d.nu0;
@@ -397,19 +397,28 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
     }
     v += acc;
   }
-  // The K-th derivative of the supply drives u on its exponential pieces.
+  // The K-th derivative of the supply drives u on its exponential pieces:
+  // int_0^U exp(-u/theta) exp(-lambda (U - u)) du = (e^(-U/theta) - e^(-lambda U)) / (lambda - 1/theta),
+  // then exp(-lambda after) once the piece has ended.
   for (const supply::piece& q : s.pieces) {
     if (!q.exponential || !(q.start < tau)) continue;
     const double U = std::min(tau, q.end) - q.start;
     const double after = tau - q.start - U;
-    const double amplitude = q.rate * std::pow(-1.0 / q.theta, s.K);
+    const double piece_decay = std::exp(-U / q.theta);
     double acc = 0.0;
     for (std::size_t i = 0; i < pl.driven; ++i) {
       const double lambda = m.decay[i];
-      const double H = U * decay_difference(U / q.theta, lambda * U) * (after > 0.0 ? std::exp(-lambda * after) : 1.0);
-      acc += w[i] * m.steady[i] * std::pow(-1.0 / lambda, s.K - 1) * H;
+      const double d = (lambda - 1.0 / q.theta) * U;
+      double H;
+      if (d > 0.0) H = piece_decay * -std::expm1(-d) / d;
+      else if (d < 0.0) H = std::exp(-lambda * U) * -std::expm1(d) / -d;
+      else H = piece_decay;
+      if (after > 0.0) H *= std::exp(-lambda * after);
+      double power = 1.0;  // (-1/lambda)^(K-1)
+      for (int k = 1; k < s.K; ++k) power *= -1.0 / lambda;
+      acc += w[i] * m.steady[i] * power * H;
     }
-    v -= amplitude * acc;
+    v -= q.rate * std::pow(-1.0 / q.theta, s.K) * U * acc;
   }
   return v;
 }
