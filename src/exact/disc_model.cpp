@@ -436,6 +436,16 @@ double disc_model::mdot_in(double t) const {
   return out;
 }
 
+std::size_t disc_model::modes_needed(double t) const {
+  const plan pl = prepare(&t, 1, true);
+  const double tau = t / texp_;
+  std::size_t n = pl.driven;
+  if (pl.projections) n = std::max(n, std::min(modes_for(*pl.modes, tau), pl.projections->size()));
+  for (double b : supply_->break_time)
+    if (b < tau && !not_yet_arrived(tau - b, 1.0, z0_)) n = std::max(n, std::min(modes_for(*pl.modes, tau - b), pl.modes->count()));
+  return n;
+}
+
 void disc_model::disc_mass(const double* t, std::size_t n, double* out) const {
   const plan pl = prepare(t, n, false);
   const mode_values& m = *pl.modes;

@@ -69,6 +69,9 @@ class disc_model {
   // Each takes times t in s (t > 0, any order) and writes one value per time.
   void mdot_in(const double* t, std::size_t n, double* out) const;        // g/s, rate at the centre
   double mdot_in(double t) const;
+  // The number of Bessel modes the rate's sums need at time t (s): the most
+  // any of its sums takes.
+  std::size_t modes_needed(double t) const;
   void mdot_fit(const double* t, std::size_t n, double* out) const;       // g/s, five-point fit at xi = 0.05..0.13
   void disc_mass(const double* t, std::size_t n, double* out) const;      // g
   void accreted_mass(const double* t, std::size_t n, double* out) const;  // g, through the centre since t = 0
