@@ -1,5 +1,6 @@
 // The model header: 28 lines "#key=value" at the top of every data file,
-// each value read from the record and the run settings when it is written.
+// each value read from the record and the run settings when it is written,
+// and a 29th line "#fast=N" when the torques come from the series (fast).
 #include "output/model_header.h"
 
 #include <cmath>
@@ -37,4 +38,6 @@ void write_model(FILE* OUT, gmodel* mod) {
   std::fprintf(OUT, "#MINX=%e\n", MINX);
   std::fprintf(OUT, "#ACCUX=%e\n", ACCUX);
   std::fprintf(OUT, "#r_inner_dotM=%e\n", r_inner_dotM);
+  // A fast run says so, in one more line; the default run's header stays as it was.
+  if (fast >= 1) std::fprintf(OUT, "#fast=%d\n", fast);
 }

@@ -1,4 +1,5 @@
-// The block of 28 '#' lines that records the model at the top of every data file.
+// The block of 28 '#' lines that records the model at the top of every data file
+// (and "#fast=N" after them when fast is on).
 #pragma once
 
 #include <cstdio>

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include <sys/resource.h>
+
 #include "run/parameters.h"
 #include "support/test_support.h"
 
@@ -223,5 +225,36 @@ INSTANTIATE_TEST_SUITE_P(
                       FileError{"NameTooLongForTheFileSystem", "m.par", std::string(300, 'x') + " # name\n",  // mdotin_<name>.dat: 311 bytes
                                 ".dat: File name too long\n"}),
     [](const ::testing::TestParamInfo<FileError>& info) { return std::string(info.param.label); });
+
+// CPU seconds of the processes this test has waited for so far.
+double children_cpu_seconds() {
+  rusage u{};
+  getrusage(RUSAGE_CHILDREN, &u);
+  return u.ru_utime.tv_sec + 1e-6 * u.ru_utime.tv_usec + u.ru_stime.tv_sec + 1e-6 * u.ru_stime.tv_usec;
+}
+
+// fast 1 with a profile at each of 20 output times costs less than the
+// radial integrals (measured: 0.07 s against 0.38 s of CPU), and every data
+// file of a fast run carries "#fast=1" right after its 28-line header.
+TEST(FastRun, IsNotSlowerWithSnapshotsAndSaysSoInItsFiles) {
+  TempDir slow_dir, fast_dir;
+  const std::string model = MODEL + "0.1 # MIN_TIME\n20 # NUM_TIME\n1 # save\nf # name\n";
+  write_file(slow_dir / "m.par", model);
+  write_file(fast_dir / "m.par", model + "1 # fast\n");
+  const double before = children_cpu_seconds();
+  ASSERT_EQ(run_velmora(slow_dir.path(), "m.par").status, 0);
+  const double between = children_cpu_seconds();
+  ASSERT_EQ(run_velmora(fast_dir.path(), "m.par").status, 0);
+  const double after = children_cpu_seconds();
+  EXPECT_LT(after - between, between - before) << "fast " << after - between << " s, default " << between - before;
+
+  for (const char* file : {"mdotin_f.dat", "F_x_f.dat", "F_x0.dat", "F_x19.dat"}) {
+    std::istringstream fast_text(read_file(fast_dir / file));
+    std::string line;
+    for (int i = 0; i < 29; ++i) std::getline(fast_text, line);
+    EXPECT_EQ(line, "#fast=1") << file;
+    EXPECT_EQ(read_file(slow_dir / file).find("#fast"), std::string::npos) << file;
+  }
+}
 
 }  // namespace
