@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what velmora needs on Debian (when missing) and builds it in build/.
+# The Python module velmora is then installed for Debian's /usr/bin/python3
+# (into its folder for local packages, /usr/local/lib/python3.X/dist-packages).
 # Extra Debian packages to install may be named as arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make libgsl-dev libgtest-dev gnuplot-nox parallel
-          python3-numpy python3-scipy python3-matplotlib python3-emcee python3-tqdm python3-pytest "$@")
+          python3-dev python3-numpy pybind11-dev python3-scipy python3-matplotlib python3-emcee python3-tqdm
+          python3-pytest "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -20,3 +23,12 @@ fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
+
+# The module, where the installing user may write (root on a fresh machine).
+site=$(/usr/bin/python3 -c "import sysconfig; print(sysconfig.get_path('platlib'))")
+if [ -d build/python/velmora ] && { [ -w "$site" ] || { [ ! -e "$site" ] && [ -w "$(dirname "$site")" ]; }; }; then
+  cmake --install build --component python > /dev/null
+  echo "Installed the Python module velmora for /usr/bin/python3 in $site"
+elif [ -d build/python/velmora ]; then
+  echo "The Python module is in build/python (PYTHONPATH=build/python /usr/bin/python3); to install it: sudo cmake --install build --component python"
+fi

@@ -1,0 +1,18 @@
+"""velmora: the evolution of the accretion rate of a viscous accretion disc.
+
+The disc's torque is the exact solution of the viscous diffusion equation
+(a sum of Bessel eigenmodes plus closed-form profiles of the outer supply),
+evaluated for any times and radii. Units are cgs; times in seconds.
+
+    >>> import velmora
+    >>> disc = velmora.Disc.from_file("examples/default.par")
+    >>> disc.mdot([1e6, 2e6])            # g/s at the centre
+    >>> disc.replace(texp=20).mdot(1e6)  # reuses the projections of the first model
+
+See help(velmora.Disc).
+"""
+
+from ._velmora import Disc, ParameterError
+
+__all__ = ["Disc", "ParameterError"]
+__version__ = "1.0"
