@@ -53,6 +53,7 @@ struct run_settings {
   int save = 0;
   int fast = 0;
   std::string name;
+  double texp_seconds = 0.0;  // the reader's texp (s), the unit of the times; 0: derived from kappa
 };
 
 // A supply table read from a file, with the name it was given by.
@@ -196,6 +197,7 @@ Disc from_file(const py::object& path_argument) {
   run.save = save;
   run.fast = fast;
   run.name = NAME.data();
+  run.texp_seconds = mod.texp;
   reset_run_settings();
   if (!accepted) throw invalid_parameter(keyword_of_refusal(why.data()), path + ": " + why.data());
 
@@ -305,7 +307,9 @@ py::object run_settings_of(const Disc& d) {
 py::array_t<double> output_times(const Disc& d) {
   if (!d.run()) throw py::value_error("output_times(): this model was not read from a parameter file");
   const run_settings& r = *d.run();
-  const double texp = d.model().texp_seconds();
+  // The run scales the times by its own texp (s), the file's days times
+  // 86400: the same number as the model's, or one rounding away.
+  const double texp = r.texp_seconds != 0.0 ? r.texp_seconds : d.model().texp_seconds();
   const double min_time = r.min_time * texp;
   const double max_time = r.max_time * texp;
   const double step = std::pow(max_time / min_time, 1.0 / (static_cast<double>(r.num_time) - 1.0));

@@ -1,0 +1,39 @@
+// Prints the program's column 5 at full precision: the set-up of a run
+// (reader, derived constants, validation) and the exact model the rate file
+// takes its column 5 from, at the run's output times. One line per time:
+// "column5<TAB>t<TAB>rate" with 17 significant digits (the set-up prints
+// lines of its own). The Python tests compare the
+// module with it; the data file itself keeps only 7 digits.
+//
+// Usage: column5_probe model.par
+#include <cmath>
+#include <cstdio>
+
+#include "exact/disc_model.h"
+#include "output/registered_file.h"
+#include "run/driver.h"
+#include "run/exact_model.h"
+#include "run/model.h"
+#include "run/parameters.h"
+#include "run/settings.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: column5_probe model.par\n");
+    return 2;
+  }
+  std::snprintf(filename.data(), filename.size(), "%s", argv[1]);
+  gmodel mod{};
+  read_parameters(open_registered_file(filename.data(), "r"), &mod);
+  double rms = 0.0;
+  const time_range_in_file times = derive_model_constants(&mod, &rms);
+  validate_model(&mod, times);
+  const velmora::disc_model exact(exact_parameters_of(&mod));
+  // The output times as the run forms them.
+  const double step = std::pow(MAX_TIME / MIN_TIME, 1.0 / (static_cast<double>(NUM_TIME) - 1.0));
+  for (int i = 0; i < NUM_TIME; ++i) {
+    const double t = MIN_TIME * std::pow(step, static_cast<double>(i));
+    std::printf("column5\t%.17g\t%.17g\n", t, exact.mdot_in(t));
+  }
+  return 0;
+}
