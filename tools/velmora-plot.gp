@@ -1,20 +1,26 @@
-# velmora-plot.gp: the figures of one velmora run, drawn by gnuplot.
+# velmora-plot.gp: the figures of velmora runs, drawn by gnuplot.
 #
-# Called by the wrapper tools/velmora-plot, which reads the run folder, checks
+# Called by the wrapper tools/velmora-plot, which reads the run folders, checks
 # the data and hands over everything as variables (gnuplot -e "..."), with the
-# working directory set to the run folder:
+# working directory set to a run folder for the profiles:
 #
 #   mode       'mdot' or 'profiles': which figure to draw
 #   term       'pngcairo' or 'png' (the best PNG terminal this gnuplot has)
 #   out        output file (PNG)
 #   title      figure title (run name and the model's main parameters)
 #
-# mode 'mdot' (accretion rate at the inner edge against time):
-#   mdotdata   file of rows "t[days] Mdot[g/s] err[g/s]", only rows with t > 0
-#              and Mdot > 0 (the wrapper drops the rest: log-log axes)
-#   seriesdata file of rows "t[days] Mdot_series[g/s]" or '' when the run has
-#              no series column
-#   texpdays   viscous time texp in days: the top axis shows t / texp
+# mode 'mdot' (accretion rate at the inner edge against time), runs k = first..last:
+#   run<k>        file of rows "t[days] Mdot[g/s] err[g/s]" (column 3 and 4 of the
+#                 rate file; only rows a log axis can show)
+#   series<k>     file of rows "t[days] Mdot[g/s]" (column 5) or ''
+#   label<k>      the run's name in the legend
+#   mdotout<k>    the constant supply rate of mode 1 (g/s), or 0
+#   supplykind<k> '' , 'law' (the built-in supply law) or 'table' (supply_file)
+#   supply<k>     file of rows "t[days] rate[g/s]": the supply history, sampled
+#   observed      file of rows "t[days] value[g/s] error[g/s]" or ''
+#   texpdays      viscous time in days for the top axis t / texp, or 0: no top axis
+#   linear        1: linear time axes
+#   tlo, thi, ylo, yhi   the ranges of time (days) and rate (g/s)
 #
 # mode 'profiles' (viscous torque F(x,t) over radius):
 #   snapshots  blank-separated list of snapshot files F_x<N>.dat, columns
@@ -33,7 +39,6 @@ if (term eq 'pngcairo') {
 set output out
 set encoding utf8
 set grid xtics ytics mxtics mytics lc rgb '#dddddd'
-set key top right opaque box lc rgb '#bbbbbb'
 set format y '10^{%L}'
 
 # On a logarithmic axis spanning less than a few decades gnuplot labels only
@@ -42,38 +47,76 @@ set format y '10^{%L}'
 tick125 = 'do for [k = int(floor(log10(lo125))) : int(ceil(log10(hi125)))] { do for [m in "2 5"] { v125 = (m + 0) * 10.0**k; if (v125 >= lo125 * 0.9999 && v125 <= hi125 * 1.0001) { eval sprintf("set %stics add (\"%g\" %.12g)", ax125, v125, v125) } } }'
 
 if (mode eq 'mdot') {
-    stats mdotdata using 1 nooutput
-    # Half a decade of margin around the output times; the top axis spans the
-    # same interval divided by texp, so both axes stay aligned.
-    pad = 10**0.15
-    tlo = STATS_min / pad
-    thi = STATS_max * pad
-    set logscale x
-    set logscale x2
-    set logscale y
-    set xrange [tlo:thi]
-    set x2range [tlo / texpdays:thi / texpdays]
-    set xtics nomirror
-    set x2tics
-    set format x '%g'
-    set format x2 '%g'
-    if (log10(thi / tlo) < 2.5) {
-        ax125 = 'x'; lo125 = tlo; hi125 = thi; eval tick125
-        ax125 = 'x2'; lo125 = tlo / texpdays; hi125 = thi / texpdays; eval tick125
-    }
-    set xlabel 't [days]'
-    set x2label sprintf('t / t_{exp}   (t_{exp} = %.4g days)', texpdays)
-    set ylabel 'inner accretion rate  Ṁ_{in}  [g/s]'
-    set tmargin 6
-    set title title noenhanced offset 0,1
-    if (seriesdata ne '') {
-        plot mdotdata using 1:2:3 with yerrorbars lc rgb '#1f5fa8' pt 7 ps 0.8 title 'least-squares fit (columns 3, 4)', \
-             mdotdata using 1:2 with lines lc rgb '#1f5fa8' notitle, \
-             seriesdata using 1:2 with lines dt 2 lw 2 lc rgb '#c0392b' title 'Bessel series (column 5)'
+    single = (first == last)
+    if (linear) {
+        set xrange [tlo:thi]
+        set format x '%g'
     } else {
-        plot mdotdata using 1:2:3 with yerrorbars lc rgb '#1f5fa8' pt 7 ps 0.8 title 'least-squares fit ± error', \
-             mdotdata using 1:2 with lines lc rgb '#1f5fa8' notitle
+        set logscale x
+        set xrange [tlo:thi]
+        set format x '%g'
+        if (log10(thi / tlo) < 2.5) { ax125 = 'x'; lo125 = tlo; hi125 = thi; eval tick125 }
     }
+    set logscale y
+    set yrange [ylo:yhi]
+    set xlabel 't [days]'
+    set ylabel 'inner accretion rate  Ṁ_{in}  [g/s]'
+    if (texpdays > 0) {
+        # The top axis spans the same interval divided by texp, so both stay aligned.
+        if (!linear) { set logscale x2 }
+        set x2range [tlo / texpdays:thi / texpdays]
+        set xtics nomirror
+        set x2tics
+        set format x2 '%g'
+        if (!linear && log10(thi / tlo) < 2.5) { ax125 = 'x2'; lo125 = tlo / texpdays; hi125 = thi / texpdays; eval tick125 }
+        set x2label sprintf('t / t_{exp}   (t_{exp} = %.4g days)', texpdays)
+        set tmargin 6
+        set title title noenhanced offset 0,1
+    } else {
+        set title title noenhanced
+    }
+    # The legend goes under the axes, never over a curve.
+    set key below horizontal noopaque nobox spacing 1.2 width 2
+
+    # One plot command built piece by piece: only the curves a run has.
+    cmd = ''
+    do for [k = first:last] {
+        f = value(sprintf('run%d', k))
+        col = single ? "rgb '#1f5fa8'" : sprintf('%d', k)
+        if (single) {
+            cmd = cmd . sprintf("'%s' using 1:2:3 with yerrorbars lc %s pt 7 ps 0.8 title 'least-squares fit (columns 3, 4)', ", f, col)
+            cmd = cmd . sprintf("'%s' using 1:2 with lines lc %s notitle, ", f, col)
+        } else {
+            cmd = cmd . sprintf("'%s' using 1:2 with linespoints lc %s pt 7 ps 0.6 title label%d noenhanced, ", f, col, k)
+        }
+        g = value(sprintf('series%d', k))
+        if (g ne '') {
+            cmd = cmd . sprintf("'%s' using 1:2 with lines dt 2 lw 2 lc %s %s, ", g, single ? "rgb '#c0392b'" : col, \
+                                single ? "title 'exact rate (column 5)'" : 'notitle')
+        }
+        m = value(sprintf('mdotout%d', k))
+        if (m > 0) {
+            cmd = cmd . sprintf("%.10e with lines dt (12,6) lw 1.5 lc %s %s, ", m, single ? "rgb '#2e8b57'" : col, \
+                                single ? sprintf("title 'supply rate mdot_out = %.3g g/s' noenhanced", m) : 'notitle')
+        }
+        kind = value(sprintf('supplykind%d', k))
+        if (kind ne '') {
+            cmd = cmd . sprintf("'%s' using 1:2 with lines dt 3 lw 2 lc %s %s, ", value(sprintf('supply%d', k)), \
+                                single ? "rgb '#e67e22'" : col, \
+                                single ? sprintf("title '%s' noenhanced", kind eq 'law' ? 'outer supply (built-in law)' : 'outer supply (table of supply_file)') : 'notitle')
+        }
+    }
+    if (!single) {
+        # What the line styles mean, once for all runs.
+        cmd = cmd . "NaN with lines dt 2 lw 2 lc rgb 'black' title 'dashed: exact rate (column 5)', "
+        have_supply = 0
+        do for [k = first:last] { if (value(sprintf('mdotout%d', k)) > 0 || value(sprintf('supplykind%d', k)) ne '') { have_supply = 1 } }
+        if (have_supply) { cmd = cmd . "NaN with lines dt 3 lw 2 lc rgb 'black' title 'dotted/dash: outer supply', " }
+    }
+    if (observed ne '') {
+        cmd = cmd . sprintf("'%s' using 1:2:3 with yerrorbars lc rgb 'black' pt 6 ps 1.0 title 'observed (--data)', ", observed)
+    }
+    eval('plot ' . cmd[1:strlen(cmd) - 2])
 }
 
 if (mode eq 'profiles') {

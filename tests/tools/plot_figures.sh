@@ -1,8 +1,10 @@
 #!/bin/bash
 # Checks tools/velmora-plot: usage and refusals, figures from data sets in the
 # program's file layout (PNG signature, size, pixel size, paths printed),
-# the optional series column, runs sharing snapshot names, and, when the
-# program is built, the figure of the shipped default model.
+# the optional series column, runs sharing snapshot names, grid members
+# (names with '='), the supply drawn in modes 1 and 2 (pixels of its colour),
+# observed points, several folders in one figure, a linear time axis, and,
+# when the program is built, the figure of the shipped default model.
 #
 # Usage: bash plot_figures.sh VELMORA_BINARY SOURCE_DIR
 
@@ -72,6 +74,36 @@ expect "snapshot 4 too" contains "$work/err" "F_x4.dat was written by another mo
 expect "snapshot 2 is kept" test "$(grep -c 'F_x2.dat was written' "$work/err")" -eq 0
 expect "both accretion-rate figures" png_check "$work/shared/mdotin_small.png" 20000
 expect "and the profiles of the later run" png_check "$work/shared/F_profiles.png" 40000
+
+# ---- grid members, the outer supply, observed points, several folders ---------
+member="$work/grid/m_l=0.4_mdisk=1e24"
+mkdir -p "$member" && (cd "$member" && synthetic_mdot "m_l=0.4_mdisk=1e24" 10 1)
+expect_status 0 "a grid member: '=' in the folder and run names" run_plot "$member"
+expect "its figure" png_check "$member/mdotin_m_l=0.4_mdisk=1e24.png" 20000
+
+mdot_out_colour=2e8b57 supply_colour=e67e22
+expect "mode 0 shows no supply" test "$(png_colour_count "$work/series/mdotin_s5.png" $mdot_out_colour)$(png_colour_count "$work/series/mdotin_s5.png" $supply_colour)" = 00
+mkdir "$work/mode1" && (cd "$work/mode1" && synthetic_mdot feed 10 1 \
+    && sed -i -e 's/^#flag_outer=0/#flag_outer=1/' -e 's/^#mdot_out=.*/#mdot_out=2.000000e+17/' mdotin_feed.dat)
+expect_status 0 "mode 1" run_plot "$work/mode1"
+expect "a dashed line at mdot_out" test "$(png_colour_count "$work/mode1/mdotin_feed.png" $mdot_out_colour)" -gt 50
+mkdir "$work/mode2" && (cd "$work/mode2" && synthetic_mdot law 10 1 && sed -i 's/^#flag_outer=0/#flag_outer=2/' mdotin_law.dat)
+expect_status 0 "mode 2" run_plot "$work/mode2"
+expect "the supply law is drawn" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -gt 50
+printf '2 # flag_outer\nlaw # name\nfeed.txt # supply_file\n' > "$work/mode2/law.par"
+expect_status 0 "mode 2 with a supply_file that is not there" run_plot "$work/mode2"
+expect "says so" contains "$work/err" "its supply table $work/mode2/feed.txt cannot be read"
+printf '# days g/s\n\n1 3e17\n100 2e18\n' > "$work/mode2/feed.txt"
+expect_status 0 "mode 2 with a supply table" run_plot "$work/mode2"
+expect "the table is drawn" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -gt 50
+
+printf '# t[days] rate err\n10 1e18 1e17\n30 1.2e18\n-5 1e18 1e17\n60 8e17 5e16\n' > "$work/obs.txt"
+expect_status 0 "observed points" run_plot --data "$work/obs.txt" "$work/mode1"
+expect "the line a log axis cannot show is named" contains "$work/err" "1 of 4 lines are not"
+expect_status 0 "several folders in one figure, linear time" run_plot --linear-time -o "$work/cmp" "$work/mode1" "$member" "$work/mode2"
+expect "only the comparison is drawn" cmp -s "$work/out" <(echo "$work/cmp/mdotin_compare.png")
+expect "the comparison figure" png_check "$work/cmp/mdotin_compare.png" 20000
+expect_status 2 "--data without a file" run_plot --data "$work/nofile" "$work/mode1"
 
 # ---- the default model, when the program is built ------------------------------
 if [ -n "$binary" ] && [ -x "$binary" ] && [ -f "$src/examples/default.par" ]; then

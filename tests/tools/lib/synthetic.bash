@@ -94,3 +94,44 @@ png_check() {
     [ "$w" -ge 200 ] && [ "$h" -ge 200 ] || { echo "$f: image of ${w}x${h} pixels"; return 1; }
     echo "  $f: PNG of $size bytes, ${w}x${h} pixels"
 }
+
+# png_colour_count FILE RRGGBB: how many pixels of FILE (8-bit RGB or RGBA,
+# not interlaced, as gnuplot's PNG terminals write) have exactly that colour.
+png_colour_count() {
+    /usr/bin/python3 - "$1" "$2" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+want = bytes.fromhex(sys.argv[2])
+pos, idat, width, height, channels = 8, b'', 0, 0, 3
+while pos < len(data):
+    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + n]
+    if kind == b'IHDR':
+        width, height, depth, colour = struct.unpack('>IIBB', body[:10])
+        channels = {2: 3, 6: 4}[colour]
+    elif kind == b'IDAT':
+        idat += body
+    pos += 12 + n
+raw = zlib.decompress(idat)
+stride = width * channels
+prev = bytearray(stride)
+count = 0
+for y in range(height):
+    f = raw[y * (stride + 1)]
+    line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - channels] if i >= channels else 0
+        b = prev[i]
+        c = prev[i - channels] if i >= channels else 0
+        if f == 1: line[i] = (line[i] + a) & 255
+        elif f == 2: line[i] = (line[i] + b) & 255
+        elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif f == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    count += sum(1 for x in range(0, stride, channels) if line[x:x + 3] == want)
+    prev = line
+print(count)
+PY
+}
