@@ -12,7 +12,9 @@
 
 #include <gsl/gsl_errno.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -331,6 +333,51 @@ std::string repr(const Disc& d) {
   return text + ")";
 }
 
+// Seconds per call of std::exp, the function every modal sum calls once per
+// mode and time: n calls on arguments spread like decay rates times times.
+double seconds_per_exponential(std::size_t n) {
+  py::gil_scoped_release release;
+  volatile double sink = 0.0;
+  double total = 0.0;
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < n; ++i) total += std::exp(-1e-3 * static_cast<double>(i % 40000));
+  const auto end = std::chrono::steady_clock::now();
+  sink = total;
+  (void)sink;
+  return std::chrono::duration<double>(end - start).count() / static_cast<double>(std::max<std::size_t>(n, 1));
+}
+
+// Pickling (multiprocessing pools that spawn): the parameters as given, a
+// supply table by its path (read again), the run settings of a file.
+py::tuple state_of(const Disc& d) {
+  py::object run = py::none();
+  if (d.run()) {
+    const run_settings& r = *d.run();
+    run = py::make_tuple(r.min_time, r.max_time, r.num_time, r.save, r.fast, r.name, r.texp_seconds);
+  }
+  return py::make_tuple(parameters_of(d), run);
+}
+
+Disc disc_of_state(const py::tuple& state) {
+  if (state.size() != 2) throw std::runtime_error("velmora.Disc: invalid pickled state");
+  const py::dict p = state[0].cast<py::dict>();
+  Disc d = make_disc(p["mass"].cast<double>(), p["mdisk"].cast<double>(), p["r_out_disk"].cast<double>(),
+                     p["l"].cast<double>(), p["r_ign_in"].cast<double>(), p["r_ign_out"].cast<double>(),
+                     p["sigma_index"].cast<double>(), p["texp"].cast<double>(), p["kappa"].cast<double>(),
+                     p["flag_outer"].cast<int>(), p["mdot_out"].cast<double>(), p["supply_file"]);
+  if (state[1].is_none()) return d;
+  const py::tuple r = state[1].cast<py::tuple>();
+  run_settings run;
+  run.min_time = r[0].cast<double>();
+  run.max_time = r[1].cast<double>();
+  run.num_time = r[2].cast<int>();
+  run.save = r[3].cast<int>();
+  run.fast = r[4].cast<int>();
+  run.name = r[5].cast<std::string>();
+  run.texp_seconds = r[6].cast<double>();
+  return Disc(d.model(), d.table(), run);
+}
+
 constexpr const char* DISC_DOC = R"(A viscous accretion disc around a compact object, solved exactly.
 
 The torque F(x, t) of the disc obeys the viscous diffusion equation with the
@@ -390,6 +437,9 @@ PYBIND11_MODULE(_velmora, m) {
     }
   });
 
+  m.def("_seconds_per_exponential", &seconds_per_exponential, "n"_a,
+        "Seconds per std::exp over n calls, for bench/python_speed.py.");
+
   py::class_<Disc>(m, "Disc", DISC_DOC)
       .def(py::init(&make_disc), py::kw_only(), "mass"_a = 0.0, "mdisk"_a = 0.0, "r_out_disk"_a = 0.0, "l"_a = 0.0,
            "r_ign_in"_a = 0.0, "r_ign_out"_a = 0.0, "sigma_index"_a = 0.0, "texp"_a = 0.0, "kappa"_a = 0.0,
@@ -441,6 +491,15 @@ and the times t (s). The result has the shape t.shape + x.shape: out[j, k] for t
            "r"_a, "t"_a,
            R"(The surface density Sigma (g/cm^2) at the radii r (cm, 0 < r <= r_out_disk) and the times
 t (s), from F = 3/2 nu Sigma h. The result has the shape t.shape + r.shape: out[j, k] for t[j], r[k].)")
+      .def(
+          "modes_needed",
+          [](const Disc& d, const vector_input& t) {
+            py::array_t<std::size_t> out(shape_of(t));
+            for (py::ssize_t j = 0; j < t.size(); ++j) out.mutable_data()[j] = d.model().modes_needed(t.data()[j]);
+            return out;
+          },
+          "t"_a, "The number of Bessel modes the rate's sums take at times t (s): what a call of mdot costs per time.")
+      .def(py::pickle(&state_of, &disc_of_state))
       .def("output_times", &output_times,
            "The program's output times (s) of a model read from a parameter file: NUM_TIME times from MIN_TIME "
            "to MAX_TIME texp, spaced logarithmically.")

@@ -9,6 +9,7 @@ and VELMORA_SOURCE_DIR name the built program and the source tree.
 import csv
 import os
 import pathlib
+import pickle
 import subprocess
 import tempfile
 import threading
@@ -197,6 +198,15 @@ def test_replace_shares_work_and_obeys_the_scaling_of_the_solution():
     fresh = velmora.Disc(**{**disc.parameters, "texp": 20.0, "r_ign_in": 0.1})
     np.testing.assert_allclose(changed.mdot(t), fresh.mdot(t), rtol=1e-13)
     assert changed.parameters["texp"] == 20.0 and disc.parameters["texp"] == 30.0
+
+
+def test_a_pickled_model_is_the_same_model():
+    disc = velmora.Disc.from_file(SOURCE_DIR / "examples" / "supply_law.par").replace(mdisk=3e24)
+    copy = pickle.loads(pickle.dumps(disc))
+    t = disc.output_times()
+    assert copy.parameters == disc.parameters and copy.run_settings == disc.run_settings
+    assert copy.mdot(t).tolist() == disc.mdot(t).tolist()
+    assert copy.output_times().tolist() == t.tolist()
 
 
 def test_two_threads_evaluating_two_models_give_the_serial_results():
