@@ -16,7 +16,6 @@
 #include "run/parameters.h"
 #include "run/settings.h"
 #include "run/validation.h"
-#include "tables/bessel_zeros.h"
 
 namespace {
 
@@ -99,10 +98,8 @@ int check_parameter_file(const char* name) {
     status = exit_status::invalid_model;
   } else {
     convert_parameter_units(&mod);
-    if (zero_table_length(mod.l) < SERIES_LENGTH) {
-      status = exit_status::bessel_table;
-      refuse(why, "Invalid model: l = %.17g has no table of %d Bessel zeros (see the supported orders in the README)",
-             mod.l, SERIES_LENGTH);
+    if (!check_order_of_model(&mod, why)) {
+      status = exit_status::invalid_model;
     } else {
       double rms = 0.0;
       const time_range_in_file times = derive_model_constants(&mod, &rms);

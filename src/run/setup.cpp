@@ -53,7 +53,7 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
   if (mod->texp == 0.0 && mod->kappa != 0.0) {
     mod->nu0 = (l * l * KAPPA_NUMERATOR) /
                (mod->kappa * mod->kappa * KAPPA_DENOMINATOR * std::pow(phys::G * mod->mass, 0.5 / l));
-    get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), mod->constl1.data(), mod->constl2.data());
+    get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), nullptr, nullptr);
     mod->texp = viscous_time_times_nu0(mod) / mod->nu0;
   }
 
@@ -64,7 +64,10 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
 
   mod->have_integral = 0;
   mod->len = SERIES_LENGTH;
-  get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), mod->constl1.data(), mod->constl2.data());
+  // Only the supply series of mode 2 reads the coefficients.
+  const bool supply_series = mod->flag_outer == 2;
+  get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), supply_series ? mod->constl1.data() : nullptr,
+             supply_series ? mod->constl2.data() : nullptr);
 
   mod->nu0 = viscous_time_times_nu0(mod) / mod->texp;
   mod->kappa = std::sqrt((l * l * KAPPA_NUMERATOR) /
@@ -89,6 +92,7 @@ void set_up_model(gmodel* mod) {
   set_run_context("the set-up of the model", NAN);
   FILE* IN = open_registered_file(filename.data(), "r");
   read_parameters(IN, mod);
+  validate_order(mod);
   double rms = 0.0;
   const time_range_in_file times = derive_model_constants(mod, &rms);
   validate_model(mod, times);

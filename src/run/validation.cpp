@@ -5,13 +5,13 @@
 
 #include <cmath>
 
+#include "exact/bessel_modes.h"
 #include "exact/errors.h"
 #include "output/fatal.h"
 #include "run/exact_model.h"
 #include "run/model.h"
 #include "run/settings.h"
 #include "solver/initial_torque.h"
-#include "tables/bessel_zeros.h"
 #include "tables/mesh.h"
 
 namespace {
@@ -25,6 +25,20 @@ bool require_finite_positive(const char* what, double value, refusal_text& why) 
 
 }  // namespace
 
+void validate_order(const gmodel* mod) {
+  refusal_text why{};
+  if (!check_order_of_model(mod, why)) refuse_model("%s", why.data());
+}
+
+bool check_order_of_model(const gmodel* mod, refusal_text& why) {
+  try {
+    velmora::check_order(mod->l);
+  } catch (const velmora::invalid_parameter& e) {
+    return refuse(why, "Invalid model: %s", e.what());
+  }
+  return true;
+}
+
 void validate_model(gmodel* mod, time_range_in_file times) {
   refusal_text why{};
   if (!check_model(mod, times, why)) refuse_model("%s", why.data());
@@ -33,8 +47,7 @@ void validate_model(gmodel* mod, time_range_in_file times) {
 bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
   if (mod->flag_outer < 0 || mod->flag_outer > 2)
     return refuse(why, "Invalid model: flag_outer = %d must be 0, 1 or 2", mod->flag_outer);
-  if (mod->flag_outer == 2 && !has_supply_coefficients(mod->l))
-    return refuse(why, "Invalid model: flag_outer = 2 needs l = 0.25, 0.3125, 0.4 or 10, not l = %.17g", mod->l);
+  if (!check_order_of_model(mod, why)) return false;
 
   if (!require_finite_positive("mass", mod->mass, why) || !require_finite_positive("r_out_disk", mod->r_out_disk, why) ||
       !require_finite_positive("texp (derived, s)", mod->texp, why) ||

@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
     Models, CheckVerdict,
     ::testing::Values(Verdict{"Accepted", "", 0, "ok"},
                       Verdict{"UnknownMode", "3 # flag_outer\n", 3, "refused (status 3): Invalid model: flag_outer = 3"},
-                      Verdict{"OrderWithoutTable", "0.1 # l\n", 255, "refused (status 255): Invalid model: l = 0.1"},
+                      Verdict{"OrderOutOfRange", "0.05 # l\n", 3,
+                              "refused (status 3): Invalid model: l = 0.050000000000000003 must lie in [0.1, 10]"},
                       Verdict{"OverlongToken", std::string(600, 'w'), 3,
                               "refused (status 3): Invalid parameter file: a token longer"}),
     [](const ::testing::TestParamInfo<Verdict>& info) { return std::string(info.param.label); });

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
@@ -239,8 +240,9 @@ TEST(Usage, OverlongArgumentIsRefusedBeforeUse) {
 
 }  // namespace
 
-// Every order with a table of fifty zeros runs through, both rate estimates
-// finite and positive (column 5 of l = 0.5 once met a GSL Bessel value that is NaN).
+// Every tabulated order, and orders between and beyond the tables, run
+// through, both rate estimates finite and positive (column 5 of l = 0.5 once
+// met a GSL Bessel value that is NaN).
 class EveryOrder : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(EveryOrder, LateRateIsFiniteInBothColumns) {
@@ -259,9 +261,42 @@ TEST_P(EveryOrder, LateRateIsFiniteInBothColumns) {
 
 INSTANTIATE_TEST_SUITE_P(Orders, EveryOrder,
                          ::testing::Values("0.3333333333333333", "0.5", "0.25", "0.4", "0.2222222222222222", "0.1875",
-                                           "0.3125", "0.9", "2.0", "10.0"),
+                                           "0.3125", "0.9", "2.0", "10.0", "0.1", "0.35", "1.5"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = std::string("l") + info.param;
+                           for (char& c : name)
+                             if (c == '.') c = '_';
+                           return name;
+                         });
+
+// Orders without tables in the two supply modes: mode 2's series needs the
+// coefficients computed for the order. Early and late times, every column finite.
+class NewOrderWithSupply : public ::testing::TestWithParam<std::tuple<const char*, int>> {};
+
+TEST_P(NewOrderWithSupply, RunsToTheEndWithFiniteColumns) {
+  const auto [order, mode] = GetParam();
+  TempDir dir;
+  std::string model = MODEL;
+  model.replace(model.find("0.4 # l"), 7, std::string(order) + " # l");
+  model.replace(model.find("0 # flag_outer"), 14, std::to_string(mode) + " # flag_outer");
+  write_file(dir / "model.par", model + "1e17 # mdot_out\n0.5 # MIN_TIME\n2 # MAX_TIME\n2 # NUM_TIME\nsup # name\n");
+  const auto r = run_velmora(dir.path(), "model.par");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const DataFile f = parse(read_file(dir / "mdotin_sup.dat"));
+  ASSERT_EQ(f.rows.size(), 2u);
+  expect_all_finite(f);
+  for (const auto& row : f.rows) {
+    ASSERT_EQ(row.size(), 5u);
+    EXPECT_GT(row[2], 0.0);
+    EXPECT_GT(row[4], 0.0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, NewOrderWithSupply,
+                         ::testing::Combine(::testing::Values("0.35", "1.5"), ::testing::Values(1, 2)),
+                         [](const ::testing::TestParamInfo<std::tuple<const char*, int>>& info) {
+                           std::string name = std::string("l") + std::get<0>(info.param) + "_flag_outer" +
+                                              std::to_string(std::get<1>(info.param));
                            for (char& c : name)
                              if (c == '.') c = '_';
                            return name;

@@ -2,9 +2,8 @@
 // constants and the set-up validation, on arbitrary bytes.
 //
 // Refusals are taken through the reporting forms of the reader and the
-// checks (the program's own forms stop with exit status 3). Orders without
-// a zero table of the run's length are skipped here: the program stops on
-// them with status -1 before deriving anything. Every accepted model must
+// checks (the program's own forms stop with exit status 3); an order out of
+// range is refused before its zeros are computed, as in the program. Every accepted model must
 // give a finite initial torque on the radial mesh.
 #include <cmath>
 #include <cstdint>
@@ -20,7 +19,6 @@
 #include "run/settings.h"
 #include "run/validation.h"
 #include "solver/initial_torque.h"
-#include "tables/bessel_zeros.h"
 #include "tables/mesh.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -39,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gmodel mod{};
   refusal_text why{};
   if (!scan_parameters(in, &mod, why)) return 0;
-  if (zero_table_length(mod.l) < SERIES_LENGTH) return 0;
+  if (!check_order_of_model(&mod, why)) return 0;
 
   double rms = 0.0;
   const time_range_in_file times = derive_model_constants(&mod, &rms);

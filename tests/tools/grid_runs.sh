@@ -66,7 +66,7 @@ expect "is named" contains "$work/err" "'mdsik' is not a velmora keyword"
 expect_status 2 "a fractional value of a %d keyword" run_grid --velmora "$fake" -o g0 tiny.par NUM_TIME=2.5
 expect_status 2 "varying the name" run_grid --velmora "$fake" -o g0 tiny.par name=a,b
 expect_status 1 "an order velmora refuses" run_grid --velmora "$fake" -o g0 tiny.par l=0.4,0.05 MAX_TIME=3
-expect "is named with velmora's verdict" contains "$work/err" "tiny_l=0.05_MAX_TIME=3: verdict: refused (status 255): "
+expect "is named with velmora's verdict" contains "$work/err" "tiny_l=0.05_MAX_TIME=3: verdict: refused (status 3): Invalid model: l = 0.050000000000000003 must lie in [0.1, 10]"
 expect "the accepted order is not" not_contains "$work/err" "tiny_l=0.4:"
 # A value of the base file that no range changes is checked too.
 sed 's/^0.1 # MIN_TIME/-0.1 # MIN_TIME/' tiny.par > badtime.par
