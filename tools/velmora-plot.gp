@@ -59,6 +59,15 @@ if (mode eq 'mdot') {
     }
     set logscale y
     set yrange [ylo:yhi]
+    # A rate axis of less than a few decades gets labels at 2 and 5 times the powers of ten too.
+    if (log10(yhi / ylo) < 2.5) {
+        do for [k = int(floor(log10(ylo))) : int(ceil(log10(yhi)))] {
+            do for [m in "2 5"] {
+                v = (m + 0) * 10.0**k
+                if (v >= ylo && v <= yhi) { eval sprintf("set ytics add (\"%s×10^{%d}\" %.12g)", m, k, v) }
+            }
+        }
+    }
     set xlabel 't [days]'
     set ylabel 'inner accretion rate  Ṁ_{in}  [g/s]'
     if (texpdays > 0) {
