@@ -16,6 +16,7 @@
 
 #include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
+#include "output/console.h"
 #include "output/fatal.h"
 #include "run/check.h"
 #include "run/driver.h"
@@ -107,6 +108,7 @@ command_line parse_command_line(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  guard_standard_streams();  // before anything opens a file
   const command_line args = parse_command_line(argc, argv);
   if (std::strlen(args.file) >= NAME_CAPACITY) {
     std::printf("File name is too long: %s\n", args.file);
@@ -116,7 +118,7 @@ int main(int argc, char** argv) {
   install_gsl_error_handler();
   if (args.check) {
     const int status = check_parameter_file(args.file);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return exit_status::write_error;
+    if (!console_written()) return exit_status::write_error;
     return status;
   }
   std::snprintf(filename.data(), filename.size(), "%s", args.file);
@@ -129,6 +131,6 @@ int main(int argc, char** argv) {
 
   evol_mdot_in(&mod);
   // Console output that could not be written is a failed run too.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return exit_status::write_error;
+  if (!console_written()) return exit_status::write_error;
   return exit_status::ok;
 }

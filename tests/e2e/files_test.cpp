@@ -1,0 +1,94 @@
+// What a run writes, and where: nothing of the console in a data file, and a
+// closed console pipe that costs no data line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/test_support.h"
+
+using testing_support::read_file;
+using testing_support::run_in;
+using testing_support::run_velmora;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+// Late output times: a run of a few tens of milliseconds.
+const std::string MODEL =
+    "1.989e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n1e-4 # r_ign_in\n1 # r_ign_out\n"
+    "-1 # sigma_index\n30 # texp\n2 # MIN_TIME\n3 # MAX_TIME\n2 # NUM_TIME\n";
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+// The data lines of a rate file, after checking that every line is header or data.
+std::vector<std::string> rate_lines(const std::string& text) {
+  std::vector<std::string> data;
+  for (const auto& line : lines_of(text)) {
+    if (line[0] == '#') continue;
+    EXPECT_TRUE(::testing::internal::RE::FullMatch(line, "[0-9]+(\t[-+.0-9e]+){4}")) << "not a data line: " << line;
+    data.push_back(line);
+  }
+  return data;
+}
+
+// Starts velmora in `dir` with standard input from /dev/null, standard output
+// on `out` (nullptr: a pipe whose reader is gone) and standard error into err.txt.
+pid_t start_velmora(const TempDir& dir, const std::string& parameters, const char* out = "/dev/null") {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(dir.path().c_str()) != 0) _exit(126);
+  dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+  dup2(open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+  if (out != nullptr) {
+    dup2(open(out, O_WRONLY), STDOUT_FILENO);
+  } else {
+    int ends[2];
+    if (pipe(ends) != 0) _exit(126);
+    close(ends[0]);
+    dup2(ends[1], STDOUT_FILENO);
+  }
+  execl(VELMORA_BINARY, VELMORA_BINARY, parameters.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
+}
+
+int wait_status(pid_t pid) {
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+// A descriptor closed at start must not become a data file: the console text
+// would land among the data lines.
+TEST(StandardDescriptor, ClosedAtStartTakesNoDataFile) {
+  for (const std::string closed : {">&-", "<&-", "2>&-"}) {
+    TempDir dir;
+    write_file(dir / "model.par", MODEL + "c # name\n");
+    const auto r = run_in(dir.path(), "{ '" + std::string(VELMORA_BINARY) + "' model.par " + closed + "; }");
+    EXPECT_EQ(r.status, 0) << closed << "\n" << r.output;
+    EXPECT_EQ(rate_lines(read_file(dir / "mdotin_c.dat")).size(), 2u) << closed;
+  }
+}
+
+// `velmora m.par | head -1`, with the reader gone before the first write.
+TEST(ConsolePipe, ClosedIsAWriteErrorAfterTheDataLines) {
+  TempDir dir;
+  write_file(dir / "model.par", MODEL + "p # name\n");
+  EXPECT_EQ(wait_status(start_velmora(dir, "model.par", nullptr)), 5);
+  EXPECT_EQ(read_file(dir / "err.txt"), "Cannot write the console output (standard output): Broken pipe\n");
+  EXPECT_EQ(rate_lines(read_file(dir / "mdotin_p.dat")).size(), 2u);
+}
+
+}  // namespace
