@@ -14,6 +14,7 @@
 #include "run/driver.h"
 #include "run/model.h"
 #include "run/parameters.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "run/validation.h"
 
@@ -79,6 +80,8 @@ int check_parameter_file(const char* name) {
   gmodel mod{};
 
   FILE* IN = open_registered_file(filename.data(), "r");
+  struct stat parameter_file {};
+  const bool identified = fstat(fileno(IN), &parameter_file) == 0;
   std::vector<std::string> warnings;
   refusal_text why{};
   const bool accepted = scan_parameter_entries(IN, &mod, why, [&warnings, name](int line, const char* text) {
@@ -108,6 +111,11 @@ int check_parameter_file(const char* name) {
       set_value(keywords, "kappa", mod.kappa);
       derived = derived_constants(&mod, rms);
       if (!check_model(&mod, times, why)) status = exit_status::invalid_model;
+      const std::string clash = identified && status == exit_status::ok ? data_file_over_parameter_file(parameter_file) : "";
+      if (!clash.empty()) {
+        status = exit_status::file;
+        refuse(why, "the data file %s is the parameter file %s: a run would not overwrite it", clash.c_str(), name);
+      }
     }
   }
 

@@ -26,6 +26,7 @@
 #include "run/driver.h"
 #include "run/model.h"
 #include "run/parameters.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "run/validation.h"
 #include "solver/supply_law.h"
@@ -91,11 +92,14 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
 void set_up_model(gmodel* mod) {
   set_run_context("the set-up of the model", NAN);
   FILE* IN = open_registered_file(filename.data(), "r");
+  struct stat parameter_file {};
+  const bool identified = fstat(fileno(IN), &parameter_file) == 0;
   read_parameters(IN, mod);
   validate_order(mod);
   double rms = 0.0;
   const time_range_in_file times = derive_model_constants(mod, &rms);
   validate_model(mod, times);
+  if (identified) refuse_overwriting_parameter_file(parameter_file);
 
   std::printf("Accretion rate is calculated at %.5e cm\n", r_inner_dotM * mod->r_out_disk);
   std::printf("Radius of the marginally stable orbit is %.5e cm\n", rms);

@@ -10,6 +10,7 @@
 #include "output/fatal.h"
 #include "run/exact_model.h"
 #include "run/model.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "solver/initial_torque.h"
 #include "tables/mesh.h"
@@ -45,6 +46,7 @@ void validate_model(gmodel* mod, time_range_in_file times) {
 }
 
 bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
+  if (!check_run_name(why)) return false;
   if (mod->flag_outer < 0 || mod->flag_outer > 2)
     return refuse(why, "Invalid model: flag_outer = %d must be 0, 1 or 2", mod->flag_outer);
   if (!check_order_of_model(mod, why)) return false;

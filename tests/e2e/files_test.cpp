@@ -1,5 +1,6 @@
-// What a run writes, and where: nothing of the console in a data file, and a
-// closed console pipe that costs no data line.
+// What a run writes, and where: nothing of the console in a data file, no file
+// outside the folder or over the parameter file, and a closed console pipe
+// that costs no data line.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,6 +25,9 @@ namespace {
 const std::string MODEL =
     "1.989e34 # mass\n1e25 # mdisk\n1e11 # r_out_disk\n0.4 # l\n1e-4 # r_ign_in\n1 # r_ign_out\n"
     "-1 # sigma_index\n30 # texp\n2 # MIN_TIME\n3 # MAX_TIME\n2 # NUM_TIME\n";
+
+// Six output times with a profile each, about 0.4 s; the profiles take most of it.
+const std::string PROFILES = MODEL + "0.2 # MIN_TIME\n6 # NUM_TIME\n1 # save\nx # name\n";
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -90,5 +94,57 @@ TEST(ConsolePipe, ClosedIsAWriteErrorAfterTheDataLines) {
   EXPECT_EQ(read_file(dir / "err.txt"), "Cannot write the console output (standard output): Broken pipe\n");
   EXPECT_EQ(rate_lines(read_file(dir / "mdotin_p.dat")).size(), 2u);
 }
+
+TEST(RunName, LongestThatTheFolderHoldsRunsOneLongerIsRefused) {
+  TempDir dir;
+  const std::string longest(255 - std::string("mdotin_.dat").size(), 'n');
+  write_file(dir / "model.par", MODEL + "0 # NUM_TIME\n" + longest + "n # name\n");
+  auto r = run_velmora(dir.path(), "model.par");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.output.find("has 245 bytes; file names here hold at most 255, so with \"mdotin_\" and \".dat\" a run "
+                          "name may have at most 244\n"),
+            std::string::npos)
+      << r.output;
+  write_file(dir / "model.par", MODEL + "0 # NUM_TIME\n" + longest + " # name\n");
+  r = run_velmora(dir.path(), "model.par");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(std::filesystem::exists(dir / ("mdotin_" + longest + ".dat")));
+}
+
+// However the parameter file is named in the folder, no data file replaces it.
+struct SecondName {
+  const char* label;
+  const char* parameter_file;  // the name the run is given
+  const char* link;            // another name of it, or ""
+  bool symbolic;
+};
+
+class ParameterFile : public ::testing::TestWithParam<SecondName> {};
+
+TEST_P(ParameterFile, IsNeverOverwritten) {
+  const SecondName& c = GetParam();
+  TempDir dir;
+  const std::string parameters = PROFILES + "case # name\n";
+  write_file(dir / c.parameter_file, parameters);
+  if (c.link[0] != '\0' && c.symbolic) std::filesystem::create_symlink(c.parameter_file, dir / c.link);
+  if (c.link[0] != '\0' && !c.symbolic) std::filesystem::create_hard_link(dir / c.parameter_file, dir / c.link);
+  const auto r = run_velmora(dir.path(), c.parameter_file);
+  EXPECT_EQ(r.status, 100) << r.output;
+  EXPECT_NE(r.output.find("is the parameter file " + std::string(c.parameter_file) + ": refusing to overwrite it\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(read_file(dir / c.parameter_file), parameters);
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.exists();
+  EXPECT_EQ(files, c.link[0] != '\0' ? 2u : 1u) << "a refused run writes nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ParameterFile,
+                         ::testing::Values(SecondName{"RateFile", "mdotin_case.dat", "", false},
+                                           SecondName{"InitialProfileLink", "m.par", "F_x_case.dat", true},
+                                           SecondName{"SnapshotHardLink", "m.par", "F_x5.dat", false}),
+                         [](const ::testing::TestParamInfo<SecondName>& info) {
+                           return std::string(info.param.label);
+                         });
 
 }  // namespace

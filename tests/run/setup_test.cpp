@@ -171,7 +171,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"NoOuterEdgeOfTheMatter", "nan # r_ign_out\n", "r_ign_out = nan must be finite"},
                       Refusal{"EmptyIgnitionZone", "0.5 # r_ign_in\n0.4 # r_ign_out\n", "r_ign_out = 0.4\\S* must be finite and above"},
                       Refusal{"InfiniteSupplyRate", "1 # flag_outer\ninf # mdot_out\n", "mdot_out = inf must be finite"},
-                      Refusal{"NegativeSingleTime", "-1 # MIN_TIME\n1 # NUM_TIME\n", "MIN_TIME = -1 must be finite and positive"}),
+                      Refusal{"NegativeSingleTime", "-1 # MIN_TIME\n1 # NUM_TIME\n", "MIN_TIME = -1 must be finite and positive"},
+                      Refusal{"NameReachingOutOfTheFolder", "/../../x # name\n",
+                              "name = /../../x contains '/': a run writes its files only into the current folder"},
+                      Refusal{"NameWithAControlCharacter", "ab\x1b[2J # name\n",
+                              "name holds the control character 0x1b at position 3"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
 }  // namespace
