@@ -7,5 +7,12 @@
 
 #include <cstdio>
 
+#include "output/registered_file.h"
+
 void flush_data_file(FILE* stream, const char* name);
 void close_data_file(FILE* stream, const char* name);
+
+// Flushes a complete pending file (registered_file.h), puts it in place
+// under its own name, replacing any earlier file of that name in one step,
+// and closes it.
+void install_pending_file(pending_file& file);

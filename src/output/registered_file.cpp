@@ -8,12 +8,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "output/fatal.h"
 #include "run/settings.h"
 
 namespace {
 
 constexpr std::size_t ENTRY_DECORATION = 5;  // " (", ");" and the newline
+constexpr int LOCK_ATTEMPTS = 3;             // tries of the rate file's lock while its holder is ending
 
 void register_file(const char* mode) {
   const std::size_t used = std::strlen(__outfilenames.data());
@@ -32,20 +37,85 @@ void register_file(const char* mode) {
   *end = '\0';
 }
 
-}  // namespace
-
-FILE* open_registered_file(const char* name, const char* mode) {
+void check_name_length(const char* name) {
   if (std::strlen(name) >= NAME_CAPACITY) {
     std::printf("File name is too long: %s\n", name);
     err_m(exit_status::file);
   }
   std::snprintf(__filename.data(), __filename.size(), "%s", name);
+}
+
+// The line names the system's reason: errno of the failed call.
+[[noreturn]] void stop_cannot_open(const char* name) {
+  std::printf(" Cannot open file %s: %s\n", name, std::strerror(errno != 0 ? errno : EIO));
+  err_m(exit_status::file);
+}
+
+// The process that holds a lock on the whole of fd, or 0 when none does (any more).
+pid_t lock_holder(int fd) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fcntl(fd, F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) return 0;
+  return probe.l_pid;
+}
+
+}  // namespace
+
+FILE* open_registered_file(const char* name, const char* mode) {
+  check_name_length(name);
   errno = 0;
   FILE* stream = std::fopen(__filename.data(), mode);
-  if (stream == nullptr) {
-    std::printf(" Cannot open file %s: %s\n", name, std::strerror(errno != 0 ? errno : EIO));
-    err_m(exit_status::file);
-  }
+  if (stream == nullptr) stop_cannot_open(name);
   register_file(mode);
   return stream;
+}
+
+FILE* open_locked_file(const char* name) {
+  check_name_length(name);
+  errno = 0;
+  // Not O_TRUNC: the file may belong to a run that is still writing it.
+  const int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) stop_cannot_open(name);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;  // l_start = l_len = 0: the whole file, however long it grows
+  // A holder that ends between the attempt and the question frees the file: try again.
+  for (int attempt = 0; fcntl(fd, F_SETLK, &whole) != 0 && (errno == EACCES || errno == EAGAIN); ++attempt) {
+    const pid_t holder = lock_holder(fd);
+    if (holder == 0 && attempt < LOCK_ATTEMPTS) continue;
+    std::printf(" Cannot open file %s: another run (process %ld) is writing it\n", name, static_cast<long>(holder));
+    err_m(exit_status::file);
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) stop_cannot_open(name);
+  FILE* stream = fdopen(fd, "w+");
+  if (stream == nullptr) stop_cannot_open(name);
+  register_file("w+");
+  return stream;
+}
+
+pending_file open_pending_file(const char* name) {
+  check_name_length(name);
+  pending_file file;
+  file.name = name;
+  struct stat existing {};
+  if (lstat(name, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    file.in_place = true;
+    file.stream = open_registered_file(name, "w+");
+    return file;
+  }
+  const char* slash = std::strrchr(name, '/');
+  if (slash != nullptr) file.folder.assign(name, slash + 1);
+  // An unnamed file in the target's folder: a run killed while writing it leaves nothing.
+  int fd = open(file.folder.empty() ? "." : file.folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    file.temporary = file.folder + "velmora-" + std::to_string(getpid()) + ".tmp";
+    fd = open(file.temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  }
+  if (fd < 0) stop_cannot_open(name);
+  file.stream = fdopen(fd, "w+");
+  if (file.stream == nullptr) stop_cannot_open(name);
+  register_file("w+");
+  return file;
 }

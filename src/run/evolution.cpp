@@ -2,8 +2,9 @@
 // NUM_TIME logarithmically spaced times from MIN_TIME to MAX_TIME (s),
 // t_i = MIN_TIME * step^i with step = (MAX_TIME/MIN_TIME)^(1/(NUM_TIME-1)),
 // each time computed from MIN_TIME rather than by repeated multiplication.
-// Every line is flushed to the file as soon as it is computed, so a run that
-// is stopped keeps every line before.
+// The file is locked against other runs of the same name before it is
+// emptied. The header and every line are flushed to the file as soon as they
+// are written, so a run that is stopped keeps every line before.
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -16,6 +17,7 @@
 #include "run/driver.h"
 #include "run/exact_model.h"
 #include "run/model.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "solver/accretion_rate.h"
 #include "solver/initial_torque.h"
@@ -38,9 +40,6 @@ double exact_rate(const velmora::disc_model& exact, double t) {
   }
 }
 
-// "mdotin_<NAME>.dat"; kept whole even when too long, so that the open refuses it by name.
-std::string rate_file_name() { return std::string("mdotin_") + NAME.data() + ".dat"; }
-
 }  // namespace
 
 void run_evolution(gmodel* mod) {
@@ -51,9 +50,10 @@ void run_evolution(gmodel* mod) {
   std::fflush(nullptr);
   std::printf("Result will be in %s\n\n", data_name.c_str());
 
-  FILE* OUT = open_registered_file(data_name.c_str(), "w+");
+  FILE* OUT = open_locked_file(data_name.c_str());
   write_model(OUT, mod);
   std::fputs(RATE_LEGEND, OUT);
+  flush_data_file(OUT, data_name.c_str());  // a run stopped during its first time still leaves the header
 
   const double step = std::pow(MAX_TIME / MIN_TIME, 1.0 / (static_cast<double>(NUM_TIME) - 1.0));
   double abserr = 0.0;

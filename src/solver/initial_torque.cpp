@@ -14,19 +14,21 @@
 // F_initial is evaluated for every abscissa of the torque integral, so it
 // always evaluates the formula (five pow and one sqrt) and never touches a
 // table. set_initial_F runs once before the time loop: it writes the initial
-// profile on the 99-point mesh to "F_x_<NAME>.dat" and keeps it in
-// zero_interp for the snapshots. Units: CGS.
+// profile on the 99-point mesh to "F_x_<NAME>.dat" (put in place when
+// complete) and keeps it in zero_interp for the snapshots. Units: CGS.
 #include "solver/initial_torque.h"
 
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
 #include "run/constants.h"
 #include "run/model.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "tables/mesh.h"
 
@@ -35,10 +37,6 @@ namespace {
 constexpr char initial_profile_legend[] =
     "#1=j\n#2=x[j]\n#3=r\n#4=h\n#5=F\n#6=F0 (shifted on x!)\n#7=t\n";
 static_assert(sizeof initial_profile_legend - 1 == 55, "legend of the initial profile is 55 bytes");
-
-// Room for "F_x_" + a run name of up to NAME_CAPACITY - 1 characters + ".dat":
-// a name that is too long reaches open_registered_file whole and is refused there.
-constexpr std::size_t FILE_NAME_ROOM = NAME_CAPACITY + 16;
 
 double radius_at(double x, const gmodel* mod) { return mod->r_out_vis * std::pow(x, 4.0 * mod->l); }
 
@@ -88,19 +86,19 @@ void set_initial_F(gmodel* mod) {
   }
 
   std::printf("\nsave initial F begins\n");
-  std::array<char, FILE_NAME_ROOM> name{};
-  std::snprintf(name.data(), name.size(), "F_x_%s.dat", NAME.data());
-  FILE* OUT = open_registered_file(name.data(), "w+");
+  const std::string name = initial_profile_name();
+  pending_file file = open_pending_file(name.c_str());
+  FILE* OUT = file.stream;
   write_model(OUT, mod);
   std::fputs(initial_profile_legend, OUT);
-  std::printf("Save F(x,t) distribution to %s\n", name.data());
+  std::printf("Save F(x,t) distribution to %s\n", name.c_str());
 
   const double hout = hout_of(mod);
   for (int j = 0; j < NUM_COOR; ++j) {
     std::fprintf(OUT, "%d\t%e\t%e\t%e\t%e\t%e\n", j, x1[j], radius_at(x1[j], mod),
                  hout * std::pow(x1[j], 2.0 * mod->l), g_init[j], mod->zero_interp[j]);
   }
-  close_data_file(OUT, name.data());
+  install_pending_file(file);
 
   mod->zero_interp = g_init;
 }

@@ -1,4 +1,5 @@
-// Torque profile at one output time, "F_x<ti>.dat".
+// Torque profile at one output time, "F_x<ti>.dat", put in place only when
+// complete (a run stopped meanwhile leaves the earlier file of that name).
 //
 // Writes the model header, a seven-column legend and one line per point of
 // the 99-point linear mesh from MINX a to a (the mesh of the initial profile):
@@ -13,11 +14,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
 #include "run/model.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "solver/node_prefetch.h"
 #include "solver/torque.h"
@@ -36,12 +39,12 @@ void save_F_t(double t, gmodel* mod, int ti) {
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX * mod->a, mod->a, NUM_COOR, MESH_LINEAR, x.data());
 
-  std::array<char, NAME_CAPACITY> name{};
-  std::snprintf(name.data(), name.size(), "F_x%d.dat", ti);
-  FILE* OUT = open_registered_file(name.data(), "w+");
+  const std::string name = snapshot_name(ti);
+  pending_file file = open_pending_file(name.c_str());
+  FILE* OUT = file.stream;
   write_model(OUT, mod);
   std::fputs(snapshot_legend, OUT);
-  std::printf("Save F(x,t) distribution to %s\n", name.data());
+  std::printf("Save F(x,t) distribution to %s\n", name.c_str());
 
   prefetch_field_rows(x.data() + 1, NUM_COOR - 1, t, mod);
   const double hout = hout_of(mod);
@@ -51,5 +54,5 @@ void save_F_t(double t, gmodel* mod, int ti) {
     const double F = F_x_t(x[j], t, mod);
     std::fprintf(OUT, "%d\t%e\t%e\t%e\t%e\t%e\t%e\n", j, x[j], r, h, F, mod->zero_interp[j], t);
   }
-  close_data_file(OUT, name.data());
+  install_pending_file(file);
 }

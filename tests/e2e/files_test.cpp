@@ -1,10 +1,15 @@
 // What a run writes, and where: nothing of the console in a data file, no file
-// outside the folder or over the parameter file, and a closed console pipe
-// that costs no data line.
+// outside the folder or over the parameter file, no two runs in one file, no
+// data file cut in the middle of a line when the run is killed, and a closed
+// console pipe that costs no data line.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -74,6 +79,17 @@ int wait_status(pid_t pid) {
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
 
+// Waits until `p` holds at least `bytes` bytes; false after a minute without.
+bool wait_for_file(const std::filesystem::path& p, std::uintmax_t bytes = 0) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  std::error_code ec;
+  while (std::filesystem::file_size(p, ec) < bytes || ec) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
 // A descriptor closed at start must not become a data file: the console text
 // would land among the data lines.
 TEST(StandardDescriptor, ClosedAtStartTakesNoDataFile) {
@@ -111,6 +127,26 @@ TEST(RunName, LongestThatTheFolderHoldsRunsOneLongerIsRefused) {
   EXPECT_TRUE(std::filesystem::exists(dir / ("mdotin_" + longest + ".dat")));
 }
 
+// The second run of a name is refused before it writes; the first one's file stays whole.
+TEST(SameName, SecondRunIsRefusedNamingTheFirst) {
+  TempDir dir;
+  write_file(dir / "model.par", PROFILES);
+  const pid_t first = start_velmora(dir, "model.par");
+  ASSERT_TRUE(wait_for_file(dir / "mdotin_x.dat"));
+  const auto second = run_velmora(dir.path(), "model.par");
+  EXPECT_EQ(second.status, 100);
+  EXPECT_NE(second.output.find(" Cannot open file mdotin_x.dat: another run (process " + std::to_string(first) +
+                               ") is writing it\n"),
+            std::string::npos)
+      << second.output;
+  ASSERT_EQ(wait_status(first), 0);
+  const std::string rate = read_file(dir / "mdotin_x.dat");
+  const auto data = rate_lines(rate);
+  ASSERT_EQ(data.size(), 6u);
+  for (size_t i = 0; i < data.size(); ++i) EXPECT_EQ(data[i].substr(0, 2), std::to_string(i) + "\t");
+  EXPECT_EQ(lines_of(rate).size(), 33u + 6u);
+}
+
 // However the parameter file is named in the folder, no data file replaces it.
 struct SecondName {
   const char* label;
@@ -146,5 +182,59 @@ INSTANTIATE_TEST_SUITE_P(Names, ParameterFile,
                          [](const ::testing::TestParamInfo<SecondName>& info) {
                            return std::string(info.param.label);
                          });
+
+// Every file a killed run leaves holds whole lines, every profile all of its
+// lines (header, legend, 99 points).
+void expect_whole_files(const TempDir& dir, const std::string& trial) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    const std::string text = read_file(entry.path());
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << name << " ends in a partial line (" << trial << ")";
+    if (name.rfind("F_x", 0) == 0) {
+      EXPECT_EQ(lines_of(text).size(), 28u + 7u + 99u) << name << " (" << trial << ")";
+    }
+  }
+}
+
+// kill -9 at seeded random moments of a run with profiles.
+TEST(Killed, LeavesOnlyWholeLines) {
+  std::mt19937 random(19);
+  std::uniform_int_distribution<int> moment_ms(0, 400);
+  for (int trial = 0; trial < 5; ++trial) {
+    TempDir dir;
+    write_file(dir / "model.par", PROFILES);
+    const pid_t run = start_velmora(dir, "model.par");
+    const int ms = moment_ms(random);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    kill(run, SIGKILL);
+    wait_status(run);
+    expect_whole_files(dir, "killed after " + std::to_string(ms) + " ms");
+  }
+}
+
+// The moment a profile has reached the disk in two 4096-byte blocks: the
+// second block ends inside a line.
+TEST(Killed, WhenAProfileHoldsTwoBlocks) {
+  TempDir dir;
+  write_file(dir / "model.par", PROFILES);
+  const pid_t run = start_velmora(dir, "model.par");
+  const bool reached = wait_for_file(dir / "F_x0.dat", 8192);
+  kill(run, SIGKILL);
+  wait_status(run);
+  ASSERT_TRUE(reached);
+  expect_whole_files(dir, "killed at 8192 bytes");
+}
+
+// A run stopped during its first output time still leaves the header and legend.
+TEST(Killed, DuringTheFirstTimeLeavesTheHeader) {
+  TempDir dir;
+  write_file(dir / "model.par", MODEL + "0.2 # MIN_TIME\n1 # NUM_TIME\n1 # save\nh # name\n");
+  const pid_t run = start_velmora(dir, "model.par");
+  const bool reached = wait_for_file(dir / "F_x_h.dat");  // written just before the first time begins
+  kill(run, SIGKILL);
+  wait_status(run);
+  ASSERT_TRUE(reached);
+  EXPECT_EQ(lines_of(read_file(dir / "mdotin_h.dat")).size(), 33u);
+}
 
 }  // namespace
