@@ -159,14 +159,15 @@ std::string keyword_of_refusal(const std::string& why) {
   throw invalid_parameter(keyword, std::string(keyword) + " = " + why);
 }
 
-// The checks of the program's set-up on the output times: with two or more
-// of them both ends must be finite and positive, and finite in seconds.
+// The checks of the program's set-up on the output times: the first must be
+// finite and positive when there is one, the last too when there are two or
+// more, and both finite in seconds.
 void check_run_settings(const run_settings& run, double texp_seconds) {
   char buffer[200];
   auto finite_positive = [](double v) { return std::isfinite(v) && v > 0.0; };
+  std::snprintf(buffer, sizeof buffer, "%.17g must be finite and positive for NUM_TIME = %d", run.min_time, run.num_time);
+  if (run.num_time >= 1 && !finite_positive(run.min_time)) refuse_run("MIN_TIME", buffer);
   if (run.num_time >= 2) {
-    std::snprintf(buffer, sizeof buffer, "%.17g must be finite and positive for NUM_TIME = %d", run.min_time, run.num_time);
-    if (!finite_positive(run.min_time)) refuse_run("MIN_TIME", buffer);
     std::snprintf(buffer, sizeof buffer, "%.17g must be finite and positive for NUM_TIME = %d", run.max_time, run.num_time);
     if (!finite_positive(run.max_time)) refuse_run("MAX_TIME", buffer);
   }

@@ -121,9 +121,13 @@ REFUSALS = [
     ("nu0 overflows", default_entries(r_out_disk="1e300", l=0.25), "nu0", "texp"),
     ("kappa underflows", default_entries(mass="1e300", l=0.25), "kappa", "kappa"),
     ("first time 0", default_entries(MIN_TIME=0), "MIN_TIME", "MIN_TIME"),
+    ("one time, at -1", default_entries(MIN_TIME=-1, NUM_TIME=1), "MIN_TIME", "MIN_TIME"),
     ("last time negative", default_entries(MAX_TIME=-1), "MAX_TIME", "MAX_TIME"),
     ("first time beyond a double in s", default_entries(MIN_TIME="1e306"), "MIN_TIME", "MIN_TIME"),
     ("density not normalisable", default_entries(sigma_index=-2), "sigma_index", "sigma_index"),
+    ("negative disc mass", default_entries(mdisk="-1e25"), "mdisk", "mdisk"),
+    ("empty ignition zone", default_entries(r_ign_in=0.5, r_ign_out=0.5), "r_ign_out", "r_ign_out"),
+    ("supply rate not a number", default_entries(flag_outer=1, mdot_out="nan"), "mdot_out", "mdot_out"),
     ("initial torque overflows", default_entries(mdisk="1e308", texp="1e-10"), "mdisk", "mdisk"),
 ]
 
