@@ -14,5 +14,7 @@ See help(velmora.Disc).
 
 from ._velmora import Disc, ParameterError
 
+Disc.__module__ = __name__  # velmora.Disc in help(), repr() and pickles
+
 __all__ = ["Disc", "ParameterError"]
 __version__ = "1.0"
