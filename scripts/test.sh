@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh clang libclang-rt-14-dev slurmctld slurmd slurm-client munge
 jobs=$(nproc)
 
-echo "== Fuzzing the parameter reader and the set-up validation"
+echo "== Fuzzing the parameter reader, the set-up, --check, the opening of data files and the supply-table reader"
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DVELMORA_FUZZ=ON -DBUILD_TESTING=OFF > /dev/null
 cmake --build build-fuzz --target fuzz_parameters -j"$jobs"
 work=$(mktemp -d)

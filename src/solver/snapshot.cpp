@@ -8,7 +8,7 @@
 // same point, and t (s). Each point is a full torque integral, in mesh
 // order. Called by the evolution run at every output time when `save` is
 // set. With the helper thread on, the Bessel rows of the field points are
-// computed ahead of the loop.
+// computed ahead of the loop, from before the file is opened.
 #include "solver/snapshot.h"
 
 #include <array>
@@ -38,6 +38,7 @@ void save_F_t(double t, gmodel* mod, int ti) {
 
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX * mod->a, mod->a, NUM_COOR, MESH_LINEAR, x.data());
+  prefetch_field_rows(x.data() + 1, NUM_COOR - 1, t, mod);
 
   const std::string name = snapshot_name(ti);
   pending_file file = open_pending_file(name.c_str());
@@ -46,7 +47,6 @@ void save_F_t(double t, gmodel* mod, int ti) {
   std::fputs(snapshot_legend, OUT);
   std::printf("Save F(x,t) distribution to %s\n", name.c_str());
 
-  prefetch_field_rows(x.data() + 1, NUM_COOR - 1, t, mod);
   const double hout = hout_of(mod);
   for (int j = 0; j < NUM_COOR; ++j) {
     const double r = mod->r_out_vis * std::pow(x[j], 4.0 * mod->l);

@@ -58,6 +58,29 @@ INSTANTIATE_TEST_SUITE_P(Modes, ThreadedRun, ::testing::Values(0, 1, 2),
                            return "flag_outer" + std::to_string(info.param);
                          });
 
+// fast takes the torque from the series of the projections, which the helper shares.
+TEST(ThreadedRunFast, WritesTheSerialRunsBytes) {
+  TempDir serial, threaded;
+  write_file(serial / "model.par", RING + "1 # fast\n");
+  write_file(threaded / "model.par", RING + "1 # fast\n");
+  ASSERT_EQ(run_with_threads(serial, "1").status, 0);
+  ASSERT_EQ(run_with_threads(threaded, "2").status, 0);
+  for (const auto& name : files_in(serial.path()))
+    EXPECT_TRUE(read_file(serial / name) == read_file(threaded / name)) << name;
+}
+
+// The first snapshot cannot be opened (a folder holds its name) just after
+// the helper was given that snapshot's 98 rows: the stop must not race with it.
+TEST(ThreadedRunStop, ExitsWhileTheHelperIsBusy) {
+  TempDir dir;
+  write_file(dir / "model.par", RING + "0 # flag_outer\n");
+  std::filesystem::create_directory(dir / "F_x0.dat");
+  const auto r = run_with_threads(dir, "2");
+  EXPECT_EQ(r.status, 100) << r.output;
+  EXPECT_NE(r.output.find(" Cannot open file F_x0.dat"), std::string::npos) << r.output;
+  EXPECT_NE(read_file(dir / "mdotin_ring.dat").find("#5=Mdot_in_series\n"), std::string::npos);
+}
+
 TEST(ThreadSetting, AnythingButAPositiveCountIsRefused) {
   for (const std::string bad : {"0", "-2", "two", "2x", "99999999999999999999"}) {
     TempDir dir;

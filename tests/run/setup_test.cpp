@@ -178,4 +178,17 @@ INSTANTIATE_TEST_SUITE_P(
                               "name holds the control character 0x1b at position 3"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
+// The record packs its tables side by side: one index past zeroes is
+// constl1[0], inside the record, where AddressSanitizer sees nothing. The
+// sanitizer build checks the index itself.
+TEST(ModelRecordDeathTest, IndexPastATableStopsTheSanitizerBuild) {
+#if defined(__SANITIZE_ADDRESS__)
+  gmodel mod{};
+  volatile std::size_t past = MAX_SERIES_TERMS;
+  EXPECT_DEATH(mod.zeroes[past] = 1.0, "size\\(\\)");
+#else
+  GTEST_SKIP() << "indices are checked in the sanitizer build only";
+#endif
+}
+
 }  // namespace
