@@ -13,6 +13,6 @@
 //   "verdict: ok", or "verdict: refused (status S): reason".
 // Returns the exit status: 0, or the status the run would stop with (3 for
 // a refused model, 100 for a data file of the run that is the parameter
-// file). A parameter file
-// that cannot be opened or read stops as in a run (status 100).
+// file). A parameter file that cannot be opened or read stops as in a run
+// (status 100).
 int check_parameter_file(const char* name);
