@@ -202,6 +202,24 @@ def test_replace_shares_work_and_obeys_the_scaling_of_the_solution():
     assert changed.parameters["texp"] == 20.0 and disc.parameters["texp"] == 30.0
 
 
+def test_a_supply_table_of_a_constant_rate_is_the_constant_supply():
+    disc = velmora.Disc.from_file(SOURCE_DIR / "examples" / "constant_supply.par")
+    rate = disc.parameters["mdot_out"]
+    t = np.geomspace(1e4, 1e8, 30)
+    with tempfile.TemporaryDirectory() as folder:
+        table = pathlib.Path(folder) / "supply.txt"
+        table.write_text(f"# days  g/s\n0 {rate}\n50 {rate}\n400 {rate}\n")
+        tabled = disc.replace(flag_outer=2, mdot_out=0.0, supply_file=table)
+        assert tabled.parameters["supply_file"] == str(table)
+        np.testing.assert_allclose(tabled.mdot(t), disc.mdot(t), rtol=1e-12)
+        np.testing.assert_allclose(tabled.supplied_mass(t), rate * t, rtol=1e-12)
+        copy = pickle.loads(pickle.dumps(tabled))  # the table read again from its file
+        assert copy.mdot(t).tolist() == tabled.mdot(t).tolist()
+        with pytest.raises(ValueError, match="only with flag_outer = 2") as error:
+            velmora.Disc(**{**disc.parameters, "supply_file": table})  # flag_outer 1
+        assert error.value.parameter == "supply_file"
+
+
 def test_a_pickled_model_is_the_same_model():
     disc = velmora.Disc.from_file(SOURCE_DIR / "examples" / "supply_law.par").replace(mdisk=3e24)
     copy = pickle.loads(pickle.dumps(disc))
