@@ -189,7 +189,8 @@ supply_history supply_history::from_table(std::vector<double> t_s, std::vector<d
       const double at_zero = std::max(0.0, rate[k - 1] + slope * (0.0 - t_s[k - 1]));
       h.pieces_.push_back(linear_piece(0.0, t_s[k], at_zero, slope));
     }
-    for (std::size_t j = k + 1; j < n; ++j) h.pieces_.push_back(linear_piece(t_s[j - 1], t_s[j], rate[j - 1], slope_to(j)));
+    for (std::size_t j = k + 1; j < n; ++j)
+      h.pieces_.push_back(linear_piece(t_s[j - 1], t_s[j], rate[j - 1], slope_to(j)));
     h.pieces_.push_back(linear_piece(t_s[n - 1], INF, rate[n - 1], 0.0));
   }
   h.sum_masses();
@@ -308,7 +309,8 @@ supply_history read_supply_table(const std::string& path) {
     errno = 0;
     const ssize_t length = getline(&raw, &capacity, in.get());
     if (length < 0) {
-      if (std::ferror(in.get()) != 0) throw supply_table_error(path, 0, std::string("cannot be read: ") + std::strerror(errno));
+      if (std::ferror(in.get()) != 0)
+        throw supply_table_error(path, 0, std::string("cannot be read: ") + std::strerror(errno));
       break;
     }
     if (std::memchr(raw, '\0', static_cast<std::size_t>(length)) != nullptr)
@@ -319,7 +321,8 @@ supply_history read_supply_table(const std::string& path) {
     double t = 0.0, r = 0.0;
     if (count != 2 || !parse_number(tokens[0].first, tokens[0].second, &t) ||
         !parse_number(tokens[1].first, tokens[1].second, &r))
-      throw supply_table_error(path, line, "\"" + shown(raw) + "\" is not two finite numbers (time in days, rate in g/s)");
+      throw supply_table_error(path, line,
+                               "\"" + shown(raw) + "\" is not two finite numbers (time in days, rate in g/s)");
     if (days.size() == MAX_SUPPLY_ROWS)
       throw supply_table_error(path, line, "more than " + std::to_string(MAX_SUPPLY_ROWS) + " rows");
     if (!days.empty() && !(t > days.back())) {
@@ -327,7 +330,11 @@ supply_history read_supply_table(const std::string& path) {
       throw supply_table_error(path, line, text);
     }
     if (r < 0.0) {
-      std::snprintf(text, sizeof text, "the rate %.17g g/s is negative", r);
+      std::snprintf(text, sizeof text, "the rate %g g/s is negative", r);
+      throw supply_table_error(path, line, text);
+    }
+    if (!std::isfinite(t * SECONDS_PER_DAY)) {
+      std::snprintf(text, sizeof text, "the time %g days is out of range once in seconds", t);
       throw supply_table_error(path, line, text);
     }
     days.push_back(t);
@@ -338,7 +345,7 @@ supply_history read_supply_table(const std::string& path) {
 
   std::vector<double> seconds(days.size());
   for (std::size_t k = 0; k < days.size(); ++k) seconds[k] = days[k] * SECONDS_PER_DAY;
-  // What is left can only show in seconds: times out of range or too close, slopes that overflow.
+  // What is left can only show in seconds: times too close to part, slopes that overflow.
   if (const auto problem = table_problem(seconds, rate)) {
     throw supply_table_error(path, line_of[std::min(problem->first, line_of.size() - 1)], problem->second);
   }
