@@ -42,6 +42,7 @@ inline const parameter_keyword PARAMETER_KEYWORDS[] = {
     {"name", "text", [](gmodel*) -> keyword_destination { return &NAME; }},
     {"mdot_out", "g/s", [](gmodel* m) -> keyword_destination { return &m->mdot_out; }},
     {"fast", "flag", [](gmodel*) -> keyword_destination { return &fast; }},
+    {"supply_file", "text", [](gmodel*) -> keyword_destination { return &SUPPLY_FILE; }},
 };
 
 // The keyword spelled `word`, or null.

@@ -1,12 +1,15 @@
 // Storage of the run settings and utility globals, with their start values.
 #include "run/settings.h"
 
+#include "run/run_supply.h"
+
 double r_inner_dotM = 0.0;
 double MAX_TIME = 0.0;
 double MIN_TIME = 0.0;
 int NUM_TIME = 0;
 std::array<char, NAME_CAPACITY> filename{};
 std::array<char, NAME_CAPACITY> NAME{};
+std::array<char, NAME_CAPACITY> SUPPLY_FILE{};
 int save = 0;
 int fast = 0;
 double texp_m94 = SUPPLY_TIME_START;
@@ -23,6 +26,8 @@ void reset_run_settings() {
   NUM_TIME = 0;
   filename.fill('\0');
   NAME.fill('\0');
+  SUPPLY_FILE.fill('\0');
+  set_run_supply(velmora::supply_history::none());
   save = 0;
   fast = 0;
   texp_m94 = SUPPLY_TIME_START;

@@ -46,6 +46,7 @@ extern double MIN_TIME;      // first output time: units of texp in the file, s 
 extern int NUM_TIME;         // number of output times
 extern std::array<char, NAME_CAPACITY> filename;  // parameter-file name, later the accretion-rate file name
 extern std::array<char, NAME_CAPACITY> NAME;      // run name, part of every data-file name
+extern std::array<char, NAME_CAPACITY> SUPPLY_FILE;  // table of the outer supply for flag_outer 2; empty: the built-in law
 extern int save;             // 1 or more: a torque profile per output time
 extern int fast;             // 1 or more: every torque value from the series coefficients, no radial integral
 extern double texp_m94;      // time constant of the outer supply law, s (30 days)

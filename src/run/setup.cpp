@@ -11,6 +11,10 @@
 // follows, and both are then recomputed from texp so that they agree to the
 // last bit with the viscous time the run uses.
 //
+// The outer supply of the run is built last, once the model is accepted: a
+// supply table is read then, and a table that cannot be used is refused
+// before any data file is written.
+//
 // The evaluation radius is 1.01 times the radius of the innermost mesh point
 // x = MINX when that lies at or outside the marginally stable orbit
 // r_ms = 6 G mass / c^2, else r_ms itself (also when either is NaN).
@@ -27,6 +31,7 @@
 #include "run/model.h"
 #include "run/parameters.h"
 #include "run/run_files.h"
+#include "run/run_supply.h"
 #include "run/settings.h"
 #include "run/validation.h"
 #include "solver/supply_law.h"
@@ -100,6 +105,7 @@ void set_up_model(gmodel* mod) {
   const time_range_in_file times = derive_model_constants(mod, &rms);
   validate_model(mod, times);
   if (identified) refuse_overwriting_parameter_file(parameter_file);
+  install_run_supply(mod);
 
   std::printf("Accretion rate is calculated at %.5e cm\n", r_inner_dotM * mod->r_out_disk);
   std::printf("Radius of the marginally stable orbit is %.5e cm\n", rms);

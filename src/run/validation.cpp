@@ -49,6 +49,12 @@ bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
   if (!check_run_name(why)) return false;
   if (mod->flag_outer < 0 || mod->flag_outer > 2)
     return refuse(why, "Invalid model: flag_outer = %d must be 0, 1 or 2", mod->flag_outer);
+  // A table of the supply is the supply law of mode 2; in another mode it would be silently ignored.
+  if (SUPPLY_FILE[0] != '\0' && mod->flag_outer != 2)
+    return refuse(why,
+                  "Invalid model: supply_file = %.400s needs flag_outer = 2 (the outer supply from a table), "
+                  "not flag_outer = %d",
+                  SUPPLY_FILE.data(), mod->flag_outer);
   if (!check_order_of_model(mod, why)) return false;
 
   if (!require_finite_positive("mass", mod->mass, why) || !require_finite_positive("r_out_disk", mod->r_out_disk, why) ||

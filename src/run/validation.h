@@ -19,8 +19,9 @@ bool check_order_of_model(const gmodel* mod, refusal_text& why);
 
 // Checks the set-up model; refuses it (exit status 3, one line naming the
 // keyword and its value) when the run name cannot name a file of the
-// current folder (run_files.h), the outer-boundary mode is unknown, the order
-// is out of range (as validate_order), a mass, radius or derived constant is not finite
+// current folder (run_files.h), the outer-boundary mode is unknown, a
+// supply_file is given in a mode other than 2, the order is out of range (as
+// validate_order), a mass, radius or derived constant is not finite
 // and positive, the log-spaced output times are undefined or overflow in seconds, or the initial
 // surface density cannot be normalised or the initial torque overflows.
 void validate_model(gmodel* mod, time_range_in_file times);

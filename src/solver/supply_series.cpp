@@ -12,8 +12,10 @@
 // the decay of term i of the Green's function. Mdot and its derivative are
 // the supply law installed in the model record (accr_out, d_accr_out_d_t).
 // Each I_i is one adaptive 15-point Gauss-Kronrod integral over [0, t],
-// computed once per time; the torque solution multiplies S by
-// x^l hout / (2 pi a^2). Units: CGS.
+// computed once per time. A supply from a table is linear between its rows,
+// where the derivative jumps: there I_i is a sum of closed forms, one per
+// interval between rows (supply_history::decayed), exact to rounding. The
+// torque solution multiplies S by x^l hout / (2 pi a^2). Units: CGS.
 #include "solver/supply_series.h"
 
 #include <algorithm>
@@ -34,6 +36,7 @@
 #include "output/fatal.h"
 #include "run/integrand_records.h"
 #include "run/model.h"
+#include "run/run_supply.h"
 #include "run/settings.h"
 #include "solver/bessel_memo.h"
 
@@ -55,6 +58,13 @@ double integrant_tii(double tau, void* p) {
 }
 
 double calc_time_int_i(double t, int i, gmodel* mod) {
+  if (supply_from_table(mod)) {
+    // Linear between the rows: on each interval the integral has a closed form.
+    const double tvis = mod->kappa * mod->kappa * std::pow(hout_of(mod), 1.0 / mod->l);
+    const double ki = mod->zeroes[i];
+    const auto memory = run_supply().decayed(t, ki * ki / tvis);
+    return 8.0 * mod->constl1[i] * mod->l * mod->l * memory.rate / tvis - memory.derivative * mod->constl2[i];
+  }
   my_Green_params4 params{t, i, mod};
   gsl_function F;
   F.function = &integrant_tii;
@@ -75,6 +85,7 @@ struct mode_integral_cache {
   double mass = NAN;
   double r_out_vis = NAN;
   double supply_time = NAN;  // texp_m94, read by the built-in supply law
+  unsigned long supply_version = 0;  // the run's supply history, read through a table's law
   double (*accr_out)(double) = nullptr;
   double (*d_accr_out_d_t)(double) = nullptr;
   int terms = 0;
@@ -90,7 +101,8 @@ struct mode_integral_cache {
 
   bool holds(double t_now, int n, const gmodel* mod) const {
     return terms == n && t == t_now && kappa == mod->kappa && l == mod->l && mass == mod->mass &&
-           r_out_vis == mod->r_out_vis && supply_time == texp_m94 && accr_out == mod->accr_out &&
+           r_out_vis == mod->r_out_vis && supply_time == texp_m94 && supply_version == run_supply_version() &&
+           accr_out == mod->accr_out &&
            d_accr_out_d_t == mod->d_accr_out_d_t && same_prefix(zeroes, mod->zeroes, n) &&
            same_prefix(constl1, mod->constl1, n) && same_prefix(constl2, mod->constl2, n);
   }
@@ -118,6 +130,7 @@ struct mode_integral_cache {
     mass = mod->mass;
     r_out_vis = mod->r_out_vis;
     supply_time = texp_m94;
+    supply_version = run_supply_version();
     accr_out = mod->accr_out;
     d_accr_out_d_t = mod->d_accr_out_d_t;
     std::memcpy(zeroes.data(), mod->zeroes.data(), sizeof(double) * n);

@@ -1,0 +1,79 @@
+// The run's outer supply history and the table-driven supply law.
+//
+// The solver reaches the supply only through the model's two function
+// pointers. For a table they point at table_supply_rate and
+// table_supply_derivative, which read the history kept here; the built-in
+// law keeps its own functions (mdot_out_m94), so its runs are unchanged.
+#include "run/run_supply.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "output/fatal.h"
+#include "run/model.h"
+#include "run/settings.h"
+#include "solver/supply_law.h"
+
+namespace {
+
+struct kept_supply {
+  velmora::supply_history history = velmora::supply_history::none();
+  unsigned long version = 0;
+};
+
+kept_supply& kept() {
+  static kept_supply k;
+  return k;
+}
+
+}  // namespace
+
+const velmora::supply_history& run_supply() { return kept().history; }
+
+void set_run_supply(velmora::supply_history supply) {
+  kept().history = std::move(supply);
+  ++kept().version;
+}
+
+unsigned long run_supply_version() { return kept().version; }
+
+double table_supply_rate(double t) { return run_supply().rate(t); }
+
+double table_supply_derivative(double t) { return run_supply().derivative(t); }
+
+bool supply_from_table(const gmodel* mod) { return mod->accr_out == &table_supply_rate; }
+
+bool prepare_run_supply(gmodel* mod, std::string* why) {
+  switch (mod->flag_outer) {
+    case 1:
+      set_run_supply(velmora::supply_history::constant(mod->mdot_out));
+      return true;
+    case 2:
+      if (SUPPLY_FILE[0] == '\0') {
+        set_run_supply(velmora::supply_history::builtin_law(texp_m94));
+        return true;
+      }
+      try {
+        set_run_supply(velmora::read_supply_table(SUPPLY_FILE.data()));
+      } catch (const velmora::supply_table_error& e) {
+        *why = std::string("Invalid supply_file: ") + e.what();
+        return false;
+      }
+      mod->accr_out = &table_supply_rate;
+      mod->d_accr_out_d_t = &table_supply_derivative;
+      return true;
+    default:
+      set_run_supply(velmora::supply_history::none());
+      return true;
+  }
+}
+
+void install_run_supply(gmodel* mod) {
+  std::string why;
+  if (!prepare_run_supply(mod, &why)) refuse_model("%s", why.c_str());
+  if (supply_from_table(mod)) {
+    const velmora::supply_history& s = run_supply();
+    std::printf("Supply at the outer edge from the table %s: %zu row%s\n", s.name().c_str(), s.rows(),
+                s.rows() == 1 ? "" : "s");
+  }
+}

@@ -1,0 +1,39 @@
+// The outer supply of the run: one supply history, built at set-up for every
+// outer-boundary mode and read by the solver for the rest of the run.
+#pragma once
+
+#include <string>
+
+#include "exact/supply_history.h"
+
+struct gmodel;
+
+// The run's supply history: none (flag_outer 0), constant(mdot_out) (1), the
+// built-in law (2) or the table of supply_file (2). Set at set-up, read-only
+// during the run; before any set-up, none.
+const velmora::supply_history& run_supply();
+
+// Replaces the run's supply history (set-up and tests only: never while a run computes).
+void set_run_supply(velmora::supply_history supply);
+
+// Changes with every set_run_supply: the key of what is cached from the supply.
+unsigned long run_supply_version();
+
+// The run's supply rate (g/s) and its derivative (g/s^2) at time t (s): the
+// supply law the solver reaches through gmodel::accr_out and d_accr_out_d_t
+// when the supply comes from a table.
+double table_supply_rate(double t);
+double table_supply_derivative(double t);
+
+// True when the model's supply law is the run's table.
+bool supply_from_table(const gmodel* mod);
+
+// Builds the run's supply history for the model's mode and, with flag_outer 2
+// and supply_file given, reads the table and installs it as the supply law.
+// False with the reason in `why` ("Invalid supply_file: <file>:<line>: ...")
+// for a table that cannot be used (the file name is not cut short).
+bool prepare_run_supply(gmodel* mod, std::string* why);
+
+// The same, refusing the model (exit status 3) instead; prints the table's
+// name and size on the console when there is one.
+void install_run_supply(gmodel* mod);
