@@ -35,13 +35,20 @@ testing_support::RunResult run_with_threads(const TempDir& dir, const std::strin
   return run_in(dir.path(), "VELMORA_THREADS=" + threads + " '" + VELMORA_BINARY + "' model.par");
 }
 
-class ThreadedRun : public ::testing::TestWithParam<int> {};
+struct Outer {
+  const char* label;
+  const char* entries;  // the outer boundary; a supply table t.txt is beside the model
+};
+
+class ThreadedRun : public ::testing::TestWithParam<Outer> {};
 
 TEST_P(ThreadedRun, WritesTheSerialRunsBytes) {
-  const std::string model = RING + std::to_string(GetParam()) + " # flag_outer\n";
+  const std::string model = RING + GetParam().entries;
   TempDir serial, threaded;
-  write_file(serial / "model.par", model);
-  write_file(threaded / "model.par", model);
+  for (const TempDir* dir : {&serial, &threaded}) {
+    write_file(*dir / "model.par", model);
+    write_file(*dir / "t.txt", "0 1e16\n2 1e16\n5 8e17\n45 1e16\n");
+  }
   const auto a = run_with_threads(serial, "1");
   const auto b = run_with_threads(threaded, "2");
   ASSERT_EQ(a.status, 0) << a.output;
@@ -49,14 +56,16 @@ TEST_P(ThreadedRun, WritesTheSerialRunsBytes) {
   EXPECT_TRUE(a.output == b.output) << "the console text differs";
   const auto names = files_in(serial.path());
   ASSERT_EQ(names, files_in(threaded.path()));
-  EXPECT_GE(names.size(), 5u);  // parameters, rate, initial profile, two snapshots
+  EXPECT_GE(names.size(), 6u);  // parameters, table, rate, initial profile, two snapshots
   for (const auto& name : names) EXPECT_TRUE(read_file(serial / name) == read_file(threaded / name)) << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, ThreadedRun, ::testing::Values(0, 1, 2),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return "flag_outer" + std::to_string(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, ThreadedRun,
+                         ::testing::Values(Outer{"flag_outer0", "0 # flag_outer\n"},
+                                           Outer{"flag_outer1", "1 # flag_outer\n"},
+                                           Outer{"flag_outer2", "2 # flag_outer\n"},
+                                           Outer{"SupplyTable", "2 # flag_outer\nt.txt # supply_file\n"}),
+                         [](const ::testing::TestParamInfo<Outer>& info) { return std::string(info.param.label); });
 
 // fast takes the torque from the series of the projections, which the helper shares.
 TEST(ThreadedRunFast, WritesTheSerialRunsBytes) {
