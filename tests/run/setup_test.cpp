@@ -8,6 +8,7 @@
 
 #include "run/driver.h"
 #include "run/model.h"
+#include "run/run_supply.h"
 #include "run/settings.h"
 #include "support/test_support.h"
 
@@ -84,13 +85,28 @@ TEST_F(ModelSetUp, KappaBranchGivesBackTheGivenKappa) {
   EXPECT_EQ(count, 2u);
 }
 
+// The supply law goes into the model record in mode 2 only; the run's supply
+// history is built in every mode, the built-in law with the law's own pieces.
 TEST_F(ModelSetUp, SupplyLawInstalledOnlyForModeTwo) {
   set_up(base_model() + "30 # texp\n2 # flag_outer\n");
   ASSERT_NE(mod.accr_out, nullptr);
   ASSERT_NE(mod.d_accr_out_d_t, nullptr);
   EXPECT_EQ(mod.accr_out(0.0), 1e18);
-  set_up(base_model() + "30 # texp\n1 # flag_outer\n");
+  EXPECT_EQ(run_supply().pieces().size(), 3u);
+  EXPECT_EQ(run_supply().rate(0.0), 1e18);
+  set_up(base_model() + "30 # texp\n1 # flag_outer\n2.5e17 # mdot_out\n");
   EXPECT_EQ(mod.accr_out, nullptr);
+  EXPECT_EQ(run_supply().rate(100 * 86400.0), 2.5e17);
+  set_up(base_model() + "30 # texp\n");
+  EXPECT_EQ(run_supply().rate(0.0), 0.0);
+
+  testing_support::write_file(dir / "t.txt", "0 1e16\n1 3e16\n");
+  const std::string table = (dir / "t.txt").string();
+  const std::string out = set_up(base_model() + "30 # texp\n2 # flag_outer\n" + table + " # supply_file\n");
+  EXPECT_EQ(run_supply().rows(), 2u);
+  EXPECT_EQ(mod.accr_out(0.5 * 86400.0), 2e16);
+  EXPECT_EQ(mod.d_accr_out_d_t(0.5 * 86400.0), 2e16 / 86400.0);
+  EXPECT_NE(out.find("Supply at the outer edge from the table " + table + ": 2 rows\n"), std::string::npos);
 }
 
 // The innermost mesh radius MINX^(4l) r_out against the marginally stable orbit 6 G M / c^2.
