@@ -1,8 +1,6 @@
 // Storage of the run settings and utility globals, with their start values.
 #include "run/settings.h"
 
-#include "run/run_supply.h"
-
 double r_inner_dotM = 0.0;
 double MAX_TIME = 0.0;
 double MIN_TIME = 0.0;
@@ -27,7 +25,6 @@ void reset_run_settings() {
   filename.fill('\0');
   NAME.fill('\0');
   SUPPLY_FILE.fill('\0');
-  set_run_supply(velmora::supply_history::none());
   save = 0;
   fast = 0;
   texp_m94 = SUPPLY_TIME_START;
