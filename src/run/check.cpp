@@ -15,6 +15,7 @@
 #include "run/model.h"
 #include "run/parameters.h"
 #include "run/run_files.h"
+#include "run/run_supply.h"
 #include "run/settings.h"
 #include "run/validation.h"
 
@@ -112,9 +113,14 @@ int check_parameter_file(const char* name) {
       derived = derived_constants(&mod, rms);
       if (!check_model(&mod, times, why)) status = exit_status::invalid_model;
       const std::string clash = identified && status == exit_status::ok ? data_file_over_parameter_file(parameter_file) : "";
+      std::string table_problem;
       if (!clash.empty()) {
         status = exit_status::file;
         refuse(why, "the data file %s is the parameter file %s: a run would not overwrite it", clash.c_str(), name);
+      } else if (status == exit_status::ok && !prepare_run_supply(&mod, &table_problem)) {
+        // a supply table is read as a run reads it
+        status = exit_status::invalid_model;
+        std::snprintf(why.data(), why.size(), "%s", table_problem.c_str());
       }
     }
   }

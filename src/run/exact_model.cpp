@@ -3,6 +3,7 @@
 
 #include "run/constants.h"
 #include "run/model.h"
+#include "run/run_supply.h"
 
 velmora::disc_parameters exact_parameters_of(const gmodel* mod) {
   velmora::disc_parameters p;
@@ -17,5 +18,7 @@ velmora::disc_parameters exact_parameters_of(const gmodel* mod) {
   p.kappa = mod->kappa;
   p.flag_outer = mod->flag_outer;
   p.mdot_out = mod->mdot_out;
+  // Mode 2 from a table: the run's table; otherwise the core builds the same law itself.
+  if (supply_from_table(mod)) p.supply = shared_run_supply();
   return p;
 }

@@ -8,5 +8,6 @@ struct gmodel;
 
 // The record's radii are in cm and texp in s after the set-up; the exact
 // solution takes them in the parameter file's units (radii in units of
-// r_out_disk, texp in days).
+// r_out_disk, texp in days). In mode 2 with a supply table the model gets
+// the run's table (run_supply.h), so call it after the set-up has read it.
 velmora::disc_parameters exact_parameters_of(const gmodel* mod);

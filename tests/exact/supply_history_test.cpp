@@ -11,6 +11,7 @@
 
 #include <gsl/gsl_integration.h>
 
+#include "exact/disc_model.h"
 #include "exact/supply_history.h"
 #include "solver/supply_law.h"
 #include "support/test_support.h"
@@ -152,6 +153,32 @@ TEST(SupplyHistory, MemoryOfADecayingMode) {
     EXPECT_NEAR(memory.derivative, by_parts, 1e-12 * scale) << c.label;
   }
   EXPECT_EQ(sample().decayed(0.0, 1.0).rate, 0.0);
+}
+
+// The exact inner rate of a disc fed by a table: a one-row table is mode 1's
+// constant supply, and rows every 0.05 days of the built-in law give the law
+// to the error of linear interpolation, (0.05 d / 30 d)^2 / 8 = 3.5e-7.
+TEST(SupplyHistory, ExactRateWithATable) {
+  velmora::disc_parameters p;
+  p.mass = 1.989e34, p.mdisk = 1e25, p.r_out_disk = 1e11, p.l = 0.4, p.r_ign_in = 1e-4, p.r_ign_out = 1;
+  p.sigma_index = -1, p.texp = 30, p.flag_outer = 1, p.mdot_out = 3e17;
+  const velmora::disc_model constant(p);
+  p.flag_outer = 2;
+  p.supply = std::make_shared<const supply_history>(supply_history::from_table({0.0}, {3e17}, "flat"));
+  const velmora::disc_model flat(p);
+  std::vector<double> t, rate;
+  for (int k = 0; k <= 4000; ++k) {
+    t.push_back(0.05 * k * DAY);
+    rate.push_back(mdot_out_m94(t.back()));
+  }
+  p.supply = std::make_shared<const supply_history>(supply_history::from_table(t, rate, "sampled"));
+  const velmora::disc_model sampled(p);
+  p.supply = nullptr;
+  const velmora::disc_model law(p);
+  for (double when : {3 * DAY, 30 * DAY, 61 * DAY, 90 * DAY}) {
+    EXPECT_TRUE(near_rel(flat.mdot_in(when), constant.mdot_in(when), 1e-9)) << when / DAY << " d";
+    EXPECT_TRUE(near_rel(sampled.mdot_in(when), law.mdot_in(when), 5e-7)) << when / DAY << " d";
+  }
 }
 
 // Comments after '#', blank lines, tabs and CRLF line ends; an error names the file and the line.
