@@ -176,6 +176,7 @@ supply_history supply_history::from_table(std::vector<double> t_s, std::vector<d
   h.rows_ = t_s.size();
   const std::size_t n = t_s.size();
   auto slope_to = [&](std::size_t j) { return (rate[j] - rate[j - 1]) / (t_s[j] - t_s[j - 1]); };
+  h.pieces_.reserve(n + 1);
   if (n == 1 || t_s[n - 1] <= 0.0) {
     h.pieces_.push_back(linear_piece(0.0, INF, rate[n - 1], 0.0));
   } else {
@@ -198,6 +199,7 @@ supply_history supply_history::from_table(std::vector<double> t_s, std::vector<d
 }
 
 void supply_history::sum_masses() {
+  mass_before_.reserve(pieces_.size());
   mass_before_.assign(1, 0.0);
   for (std::size_t k = 1; k < pieces_.size(); ++k) {
     const supply_piece& p = pieces_[k - 1];
@@ -293,6 +295,13 @@ std::string shown(const char* line) {
 
 supply_table_error::supply_table_error(std::string file_name, long line_number, const std::string& problem)
     : std::runtime_error(with_line(file_name, line_number, problem)), file(std::move(file_name)), line(line_number) {}
+
+std::string supply_table_path(const std::string& parameter_file, const std::string& supply_file) {
+  if (supply_file.empty() || supply_file.front() == '/') return supply_file;
+  const std::size_t slash = parameter_file.rfind('/');
+  if (slash == std::string::npos) return supply_file;
+  return parameter_file.substr(0, slash + 1) + supply_file;
+}
 
 supply_history read_supply_table(const std::string& path) {
   errno = 0;

@@ -95,4 +95,8 @@ struct supply_table_error : std::runtime_error {
 // two rows that overflows. Never exits, never prints.
 supply_history read_supply_table(const std::string& path);
 
+// Where a parameter file's supply_file is: an absolute name as it is, a
+// relative one in the parameter file's folder (as the file is named).
+std::string supply_table_path(const std::string& parameter_file, const std::string& supply_file);
+
 }  // namespace velmora

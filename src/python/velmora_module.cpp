@@ -201,6 +201,7 @@ Disc from_file(const py::object& path_argument) {
   run.fast = fast;
   run.name = NAME.data();
   run.texp_seconds = mod.texp;
+  const std::string supply_path = velmora::supply_table_path(path, SUPPLY_FILE.data());  // as the program finds it
   reset_run_settings();
   if (!accepted) throw invalid_parameter(keyword_of_refusal(why.data()), path + ": " + why.data());
 
@@ -219,6 +220,7 @@ Disc from_file(const py::object& path_argument) {
   p.flag_outer = mod.flag_outer;
   p.mdot_out = mod.mdot_out;
   std::optional<supply_table> table;
+  if (!supply_path.empty()) table = read_table(supply_path);
   py::gil_scoped_release release;
   const disc_model model = make_model(with_table(p, table));
   check_run_settings(run, model.texp_seconds());

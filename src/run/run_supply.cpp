@@ -17,7 +17,8 @@
 namespace {
 
 struct kept_supply {
-  velmora::supply_history history = velmora::supply_history::none();
+  std::shared_ptr<const velmora::supply_history> history =
+      std::make_shared<const velmora::supply_history>(velmora::supply_history::none());
   unsigned long version = 0;
 };
 
@@ -28,10 +29,12 @@ kept_supply& kept() {
 
 }  // namespace
 
-const velmora::supply_history& run_supply() { return kept().history; }
+const velmora::supply_history& run_supply() { return *kept().history; }
+
+std::shared_ptr<const velmora::supply_history> shared_run_supply() { return kept().history; }
 
 void set_run_supply(velmora::supply_history supply) {
-  kept().history = std::move(supply);
+  kept().history = std::make_shared<const velmora::supply_history>(std::move(supply));
   ++kept().version;
 }
 
@@ -54,7 +57,8 @@ bool prepare_run_supply(gmodel* mod, std::string* why) {
         return true;
       }
       try {
-        set_run_supply(velmora::read_supply_table(SUPPLY_FILE.data()));
+        const std::string path = velmora::supply_table_path(filename.data(), SUPPLY_FILE.data());
+        set_run_supply(velmora::read_supply_table(path));
       } catch (const velmora::supply_table_error& e) {
         *why = std::string("Invalid supply_file: ") + e.what();
         return false;

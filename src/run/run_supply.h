@@ -2,6 +2,7 @@
 // outer-boundary mode and read by the solver for the rest of the run.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "exact/supply_history.h"
@@ -12,6 +13,9 @@ struct gmodel;
 // built-in law (2) or the table of supply_file (2). Set at set-up, read-only
 // during the run; before any set-up, none.
 const velmora::supply_history& run_supply();
+
+// The same history, shared: what the exact solution of column 5 is handed.
+std::shared_ptr<const velmora::supply_history> shared_run_supply();
 
 // Replaces the run's supply history (set-up and tests only: never while a run computes).
 void set_run_supply(velmora::supply_history supply);
@@ -29,7 +33,8 @@ double table_supply_derivative(double t);
 bool supply_from_table(const gmodel* mod);
 
 // Builds the run's supply history for the model's mode and, with flag_outer 2
-// and supply_file given, reads the table and installs it as the supply law.
+// and supply_file given, reads the table (a relative name from the folder of
+// the parameter file named in `filename`) and installs it as the supply law.
 // False with the reason in `why` ("Invalid supply_file: <file>:<line>: ...")
 // for a table that cannot be used (the file name is not cut short).
 bool prepare_run_supply(gmodel* mod, std::string* why);

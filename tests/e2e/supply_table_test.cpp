@@ -56,7 +56,8 @@ class SupplyTable : public ::testing::Test {
 };
 
 // Mode 2 with a constant table and mode 1 describe the same disc in two
-// decompositions of the torque, each through quadratures to 1e-3 relative.
+// decompositions of the torque, each through quadratures to 1e-3 relative;
+// column 5, the exact solution, is the same to its seven printed digits.
 TEST_F(SupplyTable, ConstantTableGivesTheConstantSupply) {
   const std::string times = "0.1 # MIN_TIME\n3 # MAX_TIME\n3 # NUM_TIME\n";
   const auto constant = run(times + "1 # flag_outer\n3e17 # mdot_out\n", "m1");
@@ -65,14 +66,18 @@ TEST_F(SupplyTable, ConstantTableGivesTheConstantSupply) {
   EXPECT_NE(last.output.find("Supply at the outer edge from the table flat.dat: 1 row\n"), std::string::npos);
   ASSERT_EQ(table.size(), 3u);
   ASSERT_EQ(constant.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(near_rel(table[i][2], constant[i][2], 1e-3)) << "time " << i;
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(near_rel(table[i][2], constant[i][2], 1e-3)) << "time " << i;
+    EXPECT_TRUE(near_rel(table[i][4], constant[i][4], 1e-6)) << "time " << i;
+  }
 }
 
 // Rows every 0.05 days to 200 days from the program's own law. Linear
 // interpolation of an exponential of 30 days at that spacing errs by
 // (0.05/30)^2/8 = 3.5e-7 and the ramp's corners are rows, so what remains
 // is the adaptive quadrature of the law's mode integrals (requested to
-// 1e-3, measured 1.2e-4 at 4 texp); the table's are closed forms.
+// 1e-3, measured 1.2e-4 at 4 texp); the table's are closed forms. Column 5
+// is exact for both: the interpolation error and the seven printed digits.
 TEST_F(SupplyTable, SampledBuiltInLawGivesTheLaw) {
   std::string table;
   char row[64];
@@ -86,7 +91,10 @@ TEST_F(SupplyTable, SampledBuiltInLawGivesTheLaw) {
   const auto sampled = run(times + "law.dat # supply_file\n", "sampled");
   ASSERT_EQ(law.size(), 6u);
   ASSERT_EQ(sampled.size(), 6u);
-  for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(near_rel(sampled[i][2], law[i][2], 2e-4)) << "time " << i;
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_TRUE(near_rel(sampled[i][2], law[i][2], 2e-4)) << "time " << i;
+    EXPECT_TRUE(near_rel(sampled[i][4], law[i][4], 1e-6)) << "time " << i;
+  }
 }
 
 // fast 1 takes the torques from the series instead of the radial integrals:
@@ -104,6 +112,17 @@ TEST_F(SupplyTable, FastRunAgreesWithTheDefault) {
   }
 }
 
+// A relative supply_file is found beside the parameter file, wherever the program runs.
+TEST(SupplyTablePath, BesideTheParameterFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "model");
+  write_file(dir / "model" / "m.par", MODEL + "0 # NUM_TIME\n2 # flag_outer\nt.txt # supply_file\nm # name\n");
+  write_file(dir / "model" / "t.txt", "0 1e17\n");
+  const auto r = run_velmora(dir.path(), "model/m.par");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("from the table model/t.txt: 1 row\n"), std::string::npos) << r.output;
+}
+
 struct BadTable {
   const char* label;
   const char* table;    // contents of t.dat; null: no such file
@@ -113,6 +132,7 @@ struct BadTable {
 
 class RefusedTable : public ::testing::TestWithParam<BadTable> {};
 
+// The run and velmora --check refuse alike.
 TEST_P(RefusedTable, StatusThreeBeforeAnyFile) {
   const BadTable& c = GetParam();
   TempDir dir;
@@ -125,6 +145,11 @@ TEST_P(RefusedTable, StatusThreeBeforeAnyFile) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "model.par" || name == "t.dat") << "left behind: " << name;
   }
+  const auto check = run_velmora(dir.path(), "--check model.par");
+  EXPECT_EQ(check.status, 3) << check.output;
+  EXPECT_TRUE(::testing::internal::RE::PartialMatch(check.output, std::string("verdict: refused \\(status 3\\): .*") +
+                                                                      c.message))
+      << check.output;
 }
 
 constexpr char MODE2[] = "2 # flag_outer\nt.dat # supply_file\n";

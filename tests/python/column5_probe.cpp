@@ -15,6 +15,7 @@
 #include "run/exact_model.h"
 #include "run/model.h"
 #include "run/parameters.h"
+#include "run/run_supply.h"
 #include "run/settings.h"
 
 int main(int argc, char** argv) {
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
   double rms = 0.0;
   const time_range_in_file times = derive_model_constants(&mod, &rms);
   validate_model(&mod, times);
+  install_run_supply(&mod);  // a supply table, as the set-up reads it
   const velmora::disc_model exact(exact_parameters_of(&mod));
   // The output times as the run forms them.
   const double step = std::pow(MAX_TIME / MIN_TIME, 1.0 / (static_cast<double>(NUM_TIME) - 1.0));
