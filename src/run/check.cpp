@@ -121,6 +121,11 @@ int check_parameter_file(const char* name) {
         // a supply table is read as a run reads it
         status = exit_status::invalid_model;
         std::snprintf(why.data(), why.size(), "%s", table_problem.c_str());
+      } else if (const std::string over = status == exit_status::ok ? data_file_over_supply_table(&mod) : "";
+                 !over.empty()) {
+        status = exit_status::file;
+        refuse(why, "the data file %s is the supply table %s: a run would not overwrite it", over.c_str(),
+               run_supply().name().c_str());
       }
     }
   }

@@ -7,10 +7,12 @@
 #include "run/run_supply.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <utility>
 
 #include "output/fatal.h"
 #include "run/model.h"
+#include "run/run_files.h"
 #include "run/settings.h"
 #include "solver/supply_law.h"
 
@@ -72,11 +74,23 @@ bool prepare_run_supply(gmodel* mod, std::string* why) {
   }
 }
 
+std::string data_file_over_supply_table(const gmodel* mod) {
+  if (!supply_from_table(mod)) return "";
+  struct stat table {};
+  if (stat(run_supply().name().c_str(), &table) != 0) return "";
+  return data_file_over_parameter_file(table);
+}
+
 void install_run_supply(gmodel* mod) {
   std::string why;
   if (!prepare_run_supply(mod, &why)) refuse_model("%s", why.c_str());
   if (supply_from_table(mod)) {
     const velmora::supply_history& s = run_supply();
+    const std::string clash = data_file_over_supply_table(mod);
+    if (!clash.empty()) {
+      std::printf("The data file %s is the supply table %s: refusing to overwrite it\n", clash.c_str(), s.name().c_str());
+      err_m(exit_status::file);
+    }
     std::printf("Supply at the outer edge from the table %s: %zu row%s\n", s.name().c_str(), s.rows(),
                 s.rows() == 1 ? "" : "s");
   }

@@ -39,6 +39,11 @@ bool supply_from_table(const gmodel* mod);
 // for a table that cannot be used (the file name is not cut short).
 bool prepare_run_supply(gmodel* mod, std::string* why);
 
-// The same, refusing the model (exit status 3) instead; prints the table's
-// name and size on the console when there is one.
+// The run's data-file name in the current folder that is the model's supply
+// table (the same file under any name); empty when there is none or no table.
+std::string data_file_over_supply_table(const gmodel* mod);
+
+// The same as prepare_run_supply, refusing the model (exit status 3)
+// instead, and stopping with code 100 when a data file of the run would
+// overwrite the table; prints the table's name and size on the console.
 void install_run_supply(gmodel* mod);

@@ -123,6 +123,20 @@ TEST(SupplyTablePath, BesideTheParameterFile) {
   EXPECT_NE(r.output.find("from the table model/t.txt: 1 row\n"), std::string::npos) << r.output;
 }
 
+// A table that a data file of the run would overwrite is kept: status 100 before anything is written.
+TEST(SupplyTablePath, NeverOverwrittenByTheRun) {
+  TempDir dir;
+  write_file(dir / "m.par", MODEL + "1 # MIN_TIME\n1 # NUM_TIME\n2 # flag_outer\nF_x_m.dat # supply_file\nm # name\n");
+  write_file(dir / "F_x_m.dat", "0 1e17\n");
+  for (const char* args : {"m.par", "--check m.par"}) {
+    const auto r = run_velmora(dir.path(), args);
+    EXPECT_EQ(r.status, 100) << r.output;
+    EXPECT_NE(r.output.find("data file F_x_m.dat is the supply table F_x_m.dat"), std::string::npos) << r.output;
+    EXPECT_EQ(read_file(dir / "F_x_m.dat"), "0 1e17\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "mdotin_m.dat"));
+  }
+}
+
 struct BadTable {
   const char* label;
   const char* table;    // contents of t.dat; null: no such file
