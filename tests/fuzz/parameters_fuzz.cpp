@@ -8,7 +8,8 @@
 // an order out of range is refused before its zeros are computed, as in the
 // program. The oracles, each of which fails by aborting (libFuzzer reports it, as it
 // reports any stop on the way):
-//   - --check gives the status the set-up gives (0 or 3);
+//   - --check gives the status the set-up gives (0, 3, or 100 for a supply
+//     table that a data file would overwrite);
 //   - an accepted model has finite, positive derived constants and a finite
 //     initial torque on the radial mesh;
 //   - the values --check prints, written back as a parameter file, give the
@@ -41,6 +42,7 @@
 #include "run/model.h"
 #include "run/parameters.h"
 #include "run/run_files.h"
+#include "run/run_supply.h"
 #include "run/settings.h"
 #include "run/validation.h"
 #include "solver/initial_torque.h"
@@ -69,6 +71,7 @@ void write_bytes(const char* path, const uint8_t* data, size_t size) {
 struct read_model {
   bool scanned = false;   // the reader accepted the file
   bool accepted = false;  // the set-up accepts the model
+  int status = exit_status::invalid_model;  // the set-up's status when it does not
   gmodel mod{};
   double rms = 0.0;
 };
@@ -84,6 +87,14 @@ read_model read_from(const char* path) {
   if (!check_order_of_model(&m.mod, why)) return m;
   const time_range_in_file times = derive_model_constants(&m.mod, &m.rms);
   m.accepted = check_model(&m.mod, times, why);
+  if (!m.accepted) return m;
+  // Last, the set-up reads a supply table and keeps it from the data files.
+  std::string table_problem;
+  m.accepted = prepare_run_supply(&m.mod, &table_problem);
+  if (m.accepted && !data_file_over_supply_table(&m.mod).empty()) {
+    m.accepted = false;
+    m.status = exit_status::file;
+  }
   return m;
 }
 
@@ -107,7 +118,7 @@ int run_check(const char* path, std::string* printed) {
 }
 
 // The keyword lines of --check ("keyword = value unit") written to `path` as
-// "value # keyword" entries; an empty name prints as "" and is left out.
+// "value # keyword" entries; an empty text (name, supply_file) prints as "" and is left out.
 void write_entries_from_check(const std::string& printed, const char* path) {
   std::ofstream out(path, std::ios::binary);
   std::istringstream lines(printed);
@@ -118,7 +129,7 @@ void write_entries_from_check(const std::string& printed, const char* path) {
     if (line[0] == '#' || eq == std::string::npos) continue;
     const std::string keyword = line.substr(0, eq);
     const std::string value = line.substr(eq + 3, line.find(' ', eq + 3) - (eq + 3));
-    if (keyword == "name" && value == "\"\"") continue;
+    if ((keyword == "name" || keyword == "supply_file") && value == "\"\"") continue;
     out << value << " # " << keyword << "\n";
   }
 }
@@ -179,7 +190,7 @@ void fuzz_parameter_file(const uint8_t* data, size_t size) {
   const int check_status = run_check("in.par", &printed);
 
   const read_model m = read_from("in.par");
-  const int status = m.accepted ? exit_status::ok : exit_status::invalid_model;
+  const int status = m.accepted ? exit_status::ok : m.status;
   if (check_status != status)
     fail("--check and the set-up disagree", std::to_string(check_status) + " vs " + std::to_string(status));
   if (!m.accepted) return;
