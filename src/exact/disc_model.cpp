@@ -165,14 +165,14 @@ struct disc_model::supply {
   int K = 1;                      // profiles f_1 .. f_K carried
   std::vector<piece> pieces;      // contiguous from 0
   std::vector<double> break_time; // where u takes the difference of the particular solutions (0 first)
-  std::vector<std::array<double, MAX_ORDERS>> jump;  // M^(k-1) before minus after, k = 1..K
+  std::vector<double> jump;       // M^(k-1) before minus after at break b: jump[b K + k - 1], k = 1..K
   std::array<std::array<double, MAX_ORDERS>, MAX_ORDERS> a{};  // f_k = sum_j a[k-1][j] x^(2l+2j)
   bool any() const { return !pieces.empty(); }
 
+  // The piece in force at tau >= 0: the last one starting at or before it.
   std::size_t piece_at(double tau) const {
-    std::size_t j = 0;
-    while (j + 1 < pieces.size() && tau >= pieces[j + 1].start) ++j;
-    return j;
+    const auto after = std::upper_bound(break_time.begin(), break_time.end(), tau);
+    return after == break_time.begin() ? 0 : static_cast<std::size_t>(after - break_time.begin()) - 1;
   }
 };
 
@@ -180,10 +180,12 @@ namespace {
 
 std::shared_ptr<const disc_model::supply> make_supply(const disc_parameters& p, double texp, double z0) {
   auto s = std::make_shared<disc_model::supply>();
-  supply_history h = supply_history::none();
-  if (p.flag_outer == 1) h = supply_history::constant(p.mdot_out);
-  else if (p.flag_outer == 2) h = p.supply ? *p.supply : supply_history::builtin_law();
+  supply_history local = supply_history::none();
+  if (p.flag_outer == 1) local = supply_history::constant(p.mdot_out);
+  else if (p.flag_outer == 2 && !p.supply) local = supply_history::builtin_law();
+  const supply_history& h = (p.flag_outer == 2 && p.supply) ? *p.supply : local;
   bool exponential = false;
+  s->pieces.reserve(h.pieces().size());
   for (const supply_piece& q : h.pieces()) {
     disc_model::supply::piece r{};
     r.exponential = q.kind == supply_piece::shape::exponential;
@@ -209,15 +211,15 @@ std::shared_ptr<const disc_model::supply> make_supply(const disc_parameters& p, 
     }
     a[k][0] = -(z0 * z0 / (2.0 * l)) * sum;
   }
+  s->break_time.reserve(s->pieces.size());
+  s->jump.reserve(s->pieces.size() * s->K);
   for (std::size_t j = 0; j < s->pieces.size(); ++j) {
     const double tb = s->pieces[j].start;
-    std::array<double, MAX_ORDERS> d{};
     for (int k = 0; k < s->K; ++k) {
       const double before = j == 0 ? 0.0 : s->pieces[j - 1].derivative(tb, k);
-      d[k] = before - s->pieces[j].derivative(tb, k);
+      s->jump.push_back(before - s->pieces[j].derivative(tb, k));
     }
     s->break_time.push_back(tb);
-    s->jump.push_back(d);
   }
   return s;
 }
@@ -370,7 +372,7 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   // before and after it, left to decay.
   for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
     const double span = tau - s.break_time[b];
-    const std::array<double, MAX_ORDERS>& d = s.jump[b];
+    const double* d = &s.jump[b * s.K];
     if (span == 0.0 || (centre && not_yet_arrived(span, 1.0, z0_))) {
       // Not yet felt here: the profile difference, evolved by its Taylor
       // series (L'^j f_k = f_(k-j)); at the centre exact to exp(-50).
