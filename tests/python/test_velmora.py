@@ -126,6 +126,8 @@ REFUSALS = [
     ("negative disc mass", default_entries(mdisk="-1e25"), "mdisk", "mdisk"),
     ("empty ignition zone", default_entries(r_ign_in=0.5, r_ign_out=0.5), "r_ign_out", "r_ign_out"),
     ("supply rate not a number", default_entries(flag_outer=1, mdot_out="nan"), "mdot_out", "mdot_out"),
+    ("supply table missing", default_entries(flag_outer=2, supply_file="missing.txt"), "supply_file", "supply_file"),
+    ("supply table outside mode 2", default_entries(supply_file="missing.txt"), "supply_file", "supply_file"),
     ("initial torque overflows", default_entries(mdisk="1e308", texp="1e-10"), "mdisk", "mdisk"),
 ]
 
