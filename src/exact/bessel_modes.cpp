@@ -71,18 +71,23 @@ double bessel_J(double nu, double x) {
   return 2.0 * (nu + 1.0) / x * r1.val - r2.val;
 }
 
-std::vector<double> bessel_zeros(double l, std::size_t n) {
-  check_order(l);
-  std::vector<double> z(n);
+namespace {
+
+// Appends zeros of J_(l-1) to z, which holds the first z.size() of them,
+// until it holds n.
+void extend_zeros(double l, std::vector<double>& z, std::size_t n) {
   // Neighbouring zeros of J_nu, nu > -1, lie more than 3 apart, so a scan in
   // steps of ZERO_SCAN_STEP meets at most one sign change a step. The first
   // zero lies below nu + 2 nu^(1/3) + 2; past the second, each zero lies within
   // ZERO_SCAN_STEP of the previous one plus the previous gap (the gaps change
   // by less than 0.3 from one to the next), so the scan starts there.
+  if (z.size() < 2) z.clear();
+  const std::size_t have = z.size();
+  z.resize(std::max(n, have));
   double x = 0.5;
   double J_l = 0.0;
   double f = J_below(l, x, &J_l);
-  for (std::size_t k = 0; k < n; ++k) {
+  for (std::size_t k = have; k < n; ++k) {
     if (k >= 2) {
       x = z[k - 1] + (z[k - 1] - z[k - 2]) - ZERO_SCAN_STEP;
       f = J_below(l, x, &J_l);
@@ -100,6 +105,14 @@ std::vector<double> bessel_zeros(double l, std::size_t n) {
       f = f_next;
     }
   }
+}
+
+}  // namespace
+
+std::vector<double> bessel_zeros(double l, std::size_t n) {
+  check_order(l);
+  std::vector<double> z;
+  extend_zeros(l, z, n);
   return z;
 }
 
@@ -111,7 +124,8 @@ std::shared_ptr<const mode_values> order_modes::at_least(std::size_t n) const {
   const std::size_t have = values_ ? values_->count() : 0;
   const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, 2 * have, 16}));
   auto v = std::make_shared<mode_values>(values_ ? *values_ : mode_values{l_, {}, {}, {}, {}, {}, {}});
-  const std::vector<double> all = bessel_zeros(l_, want);
+  std::vector<double> all = values_ ? values_->z : std::vector<double>{};
+  extend_zeros(l_, all, want);  // the zeros already known are kept, not found again
   const double gamma = gsl_sf_gamma(l_ + 1.0);
   for (std::size_t i = have; i < want; ++i) {
     const double z = all[i];

@@ -33,7 +33,8 @@
 // jumps), with an absolute floor of 1e-13 times int |f| x1^(1-l) dx1, a bound
 // of every |P_i| since |J_l| <= 1. They are computed once per model: the
 // cache is keyed on every model value they depend on, compared bitwise.
-// Called by the evolution run once per output time; units CGS (g/s).
+// The fast path takes its torques from these projections (series_torque);
+// the rate here is what the tests hold the series to. Units CGS (g/s).
 #include "solver/series_rate.h"
 
 #include <algorithm>
@@ -331,9 +332,4 @@ double series_torque(double x, double t, gmodel* mod) {
     F += std::pow(x, mod->l) * hout * 0.5 / phys::pi / a2 * supply;
   }
   return std::pow(x, 4.0 * mod->l) * (M * 0.5 / phys::pi) * hout * 0.5 + F;
-}
-
-double mdot_in_series(double t, gmodel* mod) {
-  set_run_context("the series accretion rate", t);
-  return series_mdot_in(t, mod, model_series_projections(mod));
 }

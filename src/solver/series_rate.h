@@ -1,4 +1,5 @@
-// The inner accretion rate read straight off the Bessel series of the torque.
+// The inner accretion rate and the torque read straight off the truncated
+// Bessel series of the Green's function (the fast path).
 #pragma once
 
 #include <array>
@@ -38,8 +39,6 @@ const series_projections& model_series_projections(gmodel* mod);
 // the given projections, in the model's outer-boundary mode.
 double series_mdot_in(double t, gmodel* mod, const series_projections& proj);
 
-// The same for the model's own initial torque: column 5 of the rate file.
-double mdot_in_series(double t, gmodel* mod);
 
 // Torque F(x, t) of the truncated series from the projections of the model's
 // initial torque, in the model's outer-boundary mode: what the radial

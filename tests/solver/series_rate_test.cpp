@@ -24,6 +24,9 @@ using testing_support::rel_diff;
 
 namespace {
 
+// The truncated series' rate for the model's own initial torque.
+double mdot_in_series(double t, gmodel* mod) { return series_mdot_in(t, mod, model_series_projections(mod)); }
+
 // A torque of one or two modes, A x^l J_l(z_j x) + B x^l J_l(z_k x).
 struct two_modes {
   double l;
