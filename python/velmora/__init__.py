@@ -12,9 +12,12 @@ evaluated for any times and radii. Units are cgs; times in seconds.
 See help(velmora.Disc).
 """
 
-from ._velmora import Disc, ParameterError
+from ._velmora import (Disc, Keyword, ParameterError, ParameterFileWarning, SolutionError, format_parameter_file,
+                       keywords, read_parameter_file, write_parameter_file)
 
 Disc.__module__ = __name__  # velmora.Disc in help(), repr() and pickles
+Keyword.__module__ = __name__
 
-__all__ = ["Disc", "ParameterError"]
+__all__ = ["Disc", "Keyword", "ParameterError", "ParameterFileWarning", "SolutionError", "format_parameter_file",
+           "keywords", "read_parameter_file", "write_parameter_file"]
 __version__ = "1.0"

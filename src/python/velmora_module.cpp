@@ -6,17 +6,22 @@
 // immutable and the core keeps no global state, so two threads evaluate two
 // models (or one) at once. Errors of the core become Python exceptions:
 // invalid_parameter a ParameterError (a ValueError with the parameter's
-// name as the attribute `parameter`), solution_error a RuntimeError.
+// name as the attribute `parameter`), solution_error a SolutionError (a
+// RuntimeError). The parameter-file vocabulary (keywords(), the reader and
+// the writer of parameter files) comes from the program's keyword table.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <gsl/gsl_errno.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -43,9 +48,12 @@ using velmora::disc_model;
 using velmora::disc_parameters;
 using velmora::invalid_parameter;
 
-// The exception type velmora.ParameterError (a ValueError); created once,
-// kept for the life of the process.
+// The exception types velmora.ParameterError (a ValueError) and
+// velmora.SolutionError (a RuntimeError), and the warning category
+// velmora.ParameterFileWarning; created once, kept for the life of the process.
 PyObject* parameter_error_type = nullptr;
+PyObject* solution_error_type = nullptr;
+PyObject* parameter_file_warning_type = nullptr;
 
 // The keywords of the run alone (output times, files), as a parameter file gives them.
 struct run_settings {
@@ -72,11 +80,43 @@ supply_table read_table(const std::string& path) {
   }
 }
 
-// A path argument: str, bytes or os.PathLike.
-std::optional<std::string> path_of(const py::object& value) {
+// A path argument: str, bytes or os.PathLike, as the bytes the system takes
+// (a str that came from a non-UTF-8 name gives its bytes back). None, another
+// type or a NUL inside (which would cut the name short) raise, naming `parameter`.
+std::optional<std::string> path_of(const py::object& value, const char* parameter) {
   if (value.is_none()) return std::nullopt;
-  py::object path = py::module_::import("os").attr("fsdecode")(value);
-  return path.cast<std::string>();
+  py::object path;
+  try {
+    path = py::module_::import("os").attr("fsencode")(value);
+  } catch (py::error_already_set& e) {
+    if (!e.matches(PyExc_TypeError)) throw;
+    throw py::type_error(std::string(parameter) + ": a path (str, bytes or os.PathLike) is needed, not " +
+                         py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+  }
+  std::string bytes = path.cast<std::string>();
+  if (bytes.find('\0') != std::string::npos)
+    throw invalid_parameter(parameter, std::string(parameter) + ": the path contains a NUL character");
+  return bytes;
+}
+
+// A path that must be given.
+std::string required_path(const py::object& value, const char* parameter) {
+  const auto path = path_of(value, parameter);
+  if (!path) throw py::type_error(std::string(parameter) + ": a path (str, bytes or os.PathLike) is needed, not None");
+  return *path;
+}
+
+// Text of the system (file names, quoted tokens) as Python text: UTF-8 where
+// it is, other bytes as \xNN, so a message never fails to form.
+py::str text_of(const std::string& bytes) {
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "backslashreplace");
+  if (!text) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
+// A file name as Python gives it back (os.fsdecode: undecodable bytes as surrogates).
+py::str file_name_of(const std::string& bytes) {
+  return py::module_::import("os").attr("fsdecode")(py::bytes(bytes));
 }
 
 class Disc {
@@ -141,7 +181,7 @@ Disc make_disc(double mass, double mdisk, double r_out_disk, double l, double r_
   p.flag_outer = flag_outer;
   p.mdot_out = mdot_out;
   std::optional<supply_table> table;
-  if (const auto path = path_of(supply_file)) table = read_table(*path);
+  if (const auto path = path_of(supply_file, "supply_file")) table = read_table(*path);
   p = with_table(p, table);
   py::gil_scoped_release release;
   return Disc(make_model(p), std::move(table), std::nullopt);
@@ -177,54 +217,224 @@ void check_run_settings(const run_settings& run, double texp_seconds) {
   if (run.num_time >= 2 && !std::isfinite(run.max_time * texp_seconds)) refuse_run("MAX_TIME", buffer);
 }
 
-// Reads a parameter file with the program's own reader. The reader fills the
+using file_owner = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+[[noreturn]] void raise_os_error(int error, const std::string& path) {
+  errno = error;
+  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, file_name_of(path).ptr());
+  throw py::error_already_set();
+}
+
+// A parameter file as the program's reader scans it: every keyword's value
+// in the file's units (a missing one 0 or empty), the run settings and the
+// reader's warnings on dropped entries.
+struct scanned_file {
+  gmodel mod{};
+  run_settings run;
+  std::string supply_file;
+  py::dict values;
+  std::vector<std::pair<int, std::string>> warnings;
+};
+
+// Scans a parameter file with the program's own reader. The reader fills the
 // run settings, which are globals of this module's copy of the program's
 // code: it runs with the GIL held (never concurrently), and the globals are
 // reset before and after, so nothing carries over from one file to the next.
-Disc from_file(const py::object& path_argument) {
-  const std::string path = *path_of(path_argument);
+// A file that cannot be opened or read (a directory) raises OSError; one the
+// reader refuses, ParameterError naming the keyword.
+scanned_file scan_file(const std::string& path) {
   errno = 0;
-  FILE* in = std::fopen(path.c_str(), "r");
-  if (!in) {
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-    throw py::error_already_set();
-  }
-  gmodel mod{};
+  file_owner in(std::fopen(path.c_str(), "r"), &std::fclose);
+  if (!in) raise_os_error(errno, path);
+  scanned_file out;
   refusal_text why{};
-  run_settings run;
   reset_run_settings();
-  const bool accepted = scan_parameters(in, &mod, why);  // closes the file
-  run.min_time = MIN_TIME;
-  run.max_time = MAX_TIME;
-  run.num_time = NUM_TIME;
-  run.save = save;
-  run.fast = fast;
-  run.name = NAME.data();
-  run.texp_seconds = mod.texp;
-  const std::string supply_path = velmora::supply_table_path(path, SUPPLY_FILE.data());  // as the program finds it
+  errno = 0;
+  const bool accepted = scan_parameter_entries(in.get(), &out.mod, why, [&out](int line, const char* text) {
+    out.warnings.emplace_back(line, text);
+  });
+  const int read_error = std::ferror(in.get()) ? (errno != 0 ? errno : EIO) : 0;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
+    const keyword_destination d = k.destination(&out.mod);
+    if (auto* real = std::get_if<double*>(&d)) out.values[k.name] = **real;
+    else if (auto* integer = std::get_if<int*>(&d)) out.values[k.name] = **integer;
+    else out.values[k.name] = file_name_of(std::get<std::array<char, NAME_CAPACITY>*>(d)->data());
+  }
+  out.run.min_time = MIN_TIME;
+  out.run.max_time = MAX_TIME;
+  out.run.num_time = NUM_TIME;
+  out.run.save = save;
+  out.run.fast = fast;
+  out.run.name = NAME.data();
+  out.supply_file = SUPPLY_FILE.data();
   reset_run_settings();
+  if (read_error != 0) raise_os_error(read_error, path);
   if (!accepted) throw invalid_parameter(keyword_of_refusal(why.data()), path + ": " + why.data());
+  return out;
+}
 
-  // The reader gives radii in cm and texp in s; the model takes the file's
-  // units back, as the program's column 5 does.
+// The reader's warnings, as Python warnings of the category ParameterFileWarning.
+void issue_warnings(const std::string& path, const scanned_file& file) {
+  for (const auto& [line, text] : file.warnings) {
+    const py::str message = text_of(path + " line " + std::to_string(line) + ": " + text);
+    if (PyErr_WarnEx(parameter_file_warning_type, message.cast<std::string>().c_str(), 1) != 0)
+      throw py::error_already_set();
+  }
+}
+
+py::dict read_parameter_file(const py::object& path_argument) {
+  const std::string path = required_path(path_argument, "path");
+  scanned_file file = scan_file(path);
+  issue_warnings(path, file);
+  return file.values;
+}
+
+// The model of a parameter file: the reader's values, the set-up's checks of
+// the output times.
+Disc from_file(const py::object& path_argument) {
+  const std::string path = required_path(path_argument, "path");
+  scanned_file file = scan_file(path);
+  const gmodel& mod = file.mod;
+  run_settings run = file.run;
+  run.texp_seconds = mod.texp * phys::seconds_per_day;  // as the program's set-up converts it
   disc_parameters p;
   p.mass = mod.mass;
   p.mdisk = mod.mdisk;
   p.r_out_disk = mod.r_out_disk;
   p.l = mod.l;
-  p.r_ign_in = mod.r_ign_in / mod.r_out_disk;
-  p.r_ign_out = mod.r_ign_out / mod.r_out_disk;
+  p.r_ign_in = mod.r_ign_in;
+  p.r_ign_out = mod.r_ign_out;
   p.sigma_index = mod.sigma_index;
-  p.texp = mod.texp / phys::seconds_per_day;
+  p.texp = mod.texp;
   p.kappa = mod.kappa;
   p.flag_outer = mod.flag_outer;
   p.mdot_out = mod.mdot_out;
+  const std::string supply_path = velmora::supply_table_path(path, file.supply_file);  // as the program finds it
   std::optional<supply_table> table;
   if (!supply_path.empty()) table = read_table(supply_path);
   py::gil_scoped_release release;
   const disc_model model = make_model(with_table(p, table));
   check_run_settings(run, model.texp_seconds());
   return Disc(model, std::move(table), run);
+}
+
+// ---- writing parameter files -------------------------------------------------
+
+constexpr int REAL_DIGITS = 17;  // %.17g: every double reads back to itself
+
+[[noreturn]] void refuse_value(const parameter_keyword& k, const std::string& why) {
+  throw invalid_parameter(k.name, std::string(k.name) + " = " + why);
+}
+
+bool whole_token(const std::string& text) {
+  return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+    return std::isspace(static_cast<unsigned char>(c)) || std::iscntrl(static_cast<unsigned char>(c));
+  });
+}
+
+// A number given as text is written as given when the reader takes all of it.
+std::optional<std::string> numeric_text(const parameter_keyword& k, const py::handle& value) {
+  if (!py::isinstance<py::str>(value)) return std::nullopt;
+  const std::string text = value.cast<std::string>();
+  char* end = nullptr;
+  errno = 0;
+  bool whole = whole_token(text);
+  if (whole && kind_of(k) == keyword_kind::real) {
+    std::strtod(text.c_str(), &end);
+    whole = end == text.c_str() + text.size();
+  } else if (whole) {
+    const long v = std::strtol(text.c_str(), &end, 10);
+    whole = end == text.c_str() + text.size() && errno != ERANGE && v >= INT_MIN && v <= INT_MAX;
+  }
+  if (!whole) refuse_value(k, py::repr(value).cast<std::string>() + " is not a " +
+                                  (kind_of(k) == keyword_kind::real ? "number" : "whole number of the range of int"));
+  return text;
+}
+
+std::string formatted_value(const parameter_keyword& k, const py::handle& value) {
+  const std::string shown = py::repr(value).cast<std::string>();
+  if (kind_of(k) == keyword_kind::text) {
+    if (!py::isinstance<py::str>(value) && !py::hasattr(value, "__fspath__") && !py::isinstance<py::bytes>(value))
+      refuse_value(k, shown + " is not a text");
+    const std::string text = py::module_::import("os").attr("fsencode")(value).cast<std::string>();
+    if (text.empty()) return text;
+    if (!whole_token(text) || text.find('#') != std::string::npos)
+      refuse_value(k, shown + " cannot be written: a text of a parameter file has no blank, '#' or control character");
+    if (text.size() >= NAME_CAPACITY)
+      refuse_value(k, shown.substr(0, 40) + "... cannot be written: a text of a parameter file has fewer than " +
+                          std::to_string(NAME_CAPACITY) + " characters");
+    return text;
+  }
+  if (const auto text = numeric_text(k, value)) return *text;
+  if (kind_of(k) == keyword_kind::integer) {
+    PyObject* index = PyNumber_Index(value.ptr());
+    if (!index) {
+      PyErr_Clear();
+      const double v = PyFloat_AsDouble(value.ptr());
+      if (v == -1.0 && PyErr_Occurred()) PyErr_Clear();
+      else if (std::isfinite(v) && v == std::floor(v) && v >= INT_MIN && v <= INT_MAX)
+        return std::to_string(static_cast<int>(v));
+      refuse_value(k, shown + " is not a whole number");
+    }
+    const long long v = PyLong_AsLongLong(index);
+    Py_DECREF(index);
+    if (PyErr_Occurred()) PyErr_Clear();
+    else if (v >= INT_MIN && v <= INT_MAX) return std::to_string(v);
+    refuse_value(k, shown + " is outside the range of an integer");
+  }
+  const double v = PyFloat_AsDouble(value.ptr());
+  if (v == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    refuse_value(k, shown + " is not a number");
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", REAL_DIGITS, v);
+  return text;
+}
+
+// "VALUE # KEYWORD" lines in the table's order, as bytes (text values are
+// file names: the system's bytes). An empty text is left out: a missing
+// keyword reads as empty.
+std::string format_entries(const py::handle& values) {
+  const py::dict entries = py::dict(py::reinterpret_borrow<py::object>(values));
+  for (const auto& item : entries) {
+    const std::string key = py::isinstance<py::str>(item.first) ? item.first.cast<std::string>() : "";
+    if (find_keyword(key.c_str()) != nullptr && key.find('\0') == std::string::npos) continue;
+    const parameter_keyword* near = nearest_keyword(key.c_str());
+    throw invalid_parameter(key, py::repr(item.first).cast<std::string>() + " is not a keyword of a parameter file" +
+                                     (near ? std::string(" (did you mean ") + near->name + "?)" : std::string()));
+  }
+  std::string out;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
+    if (!entries.contains(k.name)) continue;
+    const std::string value = formatted_value(k, entries[k.name]);
+    if (!value.empty()) out += value + " # " + k.name + "\n";
+  }
+  return out;
+}
+
+py::str format_parameter_file(const py::handle& values) { return file_name_of(format_entries(values)); }
+
+void write_parameter_file(const py::object& path_argument, const py::handle& values) {
+  const std::string path = required_path(path_argument, "path");
+  const std::string text = format_entries(values);  // a refusal leaves no file
+  errno = 0;
+  file_owner out(std::fopen(path.c_str(), "w"), &std::fclose);
+  if (!out) raise_os_error(errno, path);
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
+  const int write_error = errno;
+  const int closed = std::fclose(out.release());
+  if (!written || closed != 0) raise_os_error(!written && write_error != 0 ? write_error : (errno != 0 ? errno : EIO), path);
+}
+
+const char* kind_name(const parameter_keyword& k) {
+  switch (kind_of(k)) {
+    case keyword_kind::real: return "real";
+    case keyword_kind::integer: return "integer";
+    case keyword_kind::text: return "text";
+  }
+  return "";
 }
 
 Disc replace(const Disc& d, const py::kwargs& changes) {
@@ -245,7 +455,7 @@ Disc replace(const Disc& d, const py::kwargs& changes) {
     else if (key == "flag_outer") p.flag_outer = value.cast<int>();
     else if (key == "mdot_out") p.mdot_out = value.cast<double>();
     else if (key == "supply_file") {
-      const auto path = path_of(py::reinterpret_borrow<py::object>(value));
+      const auto path = path_of(py::reinterpret_borrow<py::object>(value), "supply_file");
       table = path ? std::optional<supply_table>(read_table(*path)) : std::nullopt;
     } else {
       throw py::type_error("replace() got an unexpected keyword argument '" + key + "'");
@@ -424,21 +634,78 @@ PYBIND11_MODULE(_velmora, m) {
       "(such as 'l' or 't'), or None.",
       PyExc_ValueError, nullptr);
   m.add_object("ParameterError", py::handle(parameter_error_type).inc_ref());
+  solution_error_type = PyErr_NewExceptionWithDoc(
+      "velmora.SolutionError",
+      "A time or quantity the solution cannot resolve (a RuntimeError): a sum that does not converge, a time "
+      "beyond the reach of the supply's history.",
+      PyExc_RuntimeError, nullptr);
+  m.add_object("SolutionError", py::handle(solution_error_type).inc_ref());
+  parameter_file_warning_type = PyErr_NewExceptionWithDoc(
+      "velmora.ParameterFileWarning",
+      "An entry of a parameter file that the reader drops although it looks like a keyword entry (a UserWarning).",
+      PyExc_UserWarning, nullptr);
+  m.add_object("ParameterFileWarning", py::handle(parameter_file_warning_type).inc_ref());
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const invalid_parameter& e) {
       // The message names the parameter ("texp: nu0 = inf ..." where the core names a derived constant).
       std::string message = e.what();
-      if (!e.parameter().empty() && message.find(e.parameter() + " = ") == std::string::npos)
+      if (!e.parameter().empty() && message.find(e.parameter() + " = ") == std::string::npos &&
+          message.rfind(e.parameter() + ": ", 0) != 0)
         message = e.parameter() + ": " + message;
-      py::object error = py::reinterpret_borrow<py::object>(parameter_error_type)(message);
-      error.attr("parameter") = e.parameter().empty() ? py::object(py::none()) : py::object(py::str(e.parameter()));
+      py::object error = py::reinterpret_borrow<py::object>(parameter_error_type)(text_of(message));
+      error.attr("parameter") = e.parameter().empty() ? py::object(py::none()) : py::object(text_of(e.parameter()));
       PyErr_SetObject(parameter_error_type, error.ptr());
     } catch (const velmora::solution_error& e) {
-      PyErr_SetString(PyExc_RuntimeError, e.what());
+      PyErr_SetObject(solution_error_type, text_of(e.what()).ptr());
     }
   });
+
+  py::class_<parameter_keyword>(m, "Keyword",
+                                 "A keyword of the parameter file, as the program's reader knows it.")
+      .def_property_readonly("name", [](const parameter_keyword& k) { return k.name; }, "The keyword as written.")
+      .def_property_readonly("unit", [](const parameter_keyword& k) { return k.unit; },
+                             "The unit of its value in a parameter file (\"g\", \"cm\", \"days\", \"texp\", ...).")
+      .def_property_readonly("kind", &kind_name, "\"real\", \"integer\" or \"text\".")
+      .def_property_readonly("model", [](const parameter_keyword& k) { return k.model; },
+                             "True for a quantity of the disc model, False for a setting of the run.")
+      .def_property_readonly("doc", [](const parameter_keyword& k) { return k.doc; },
+                             "One line: the unit and what the value is.")
+      .def("__repr__", [](const parameter_keyword& k) {
+        return std::string("velmora.Keyword(") + py::repr(py::str(k.name)).cast<std::string>() + ", unit=" +
+               py::repr(py::str(k.unit)).cast<std::string>() + ", kind='" + kind_name(k) + "', model=" +
+               (k.model ? "True" : "False") + ")";
+      });
+  m.def(
+      "keywords",
+      [] {
+        py::list out;
+        for (const parameter_keyword& k : PARAMETER_KEYWORDS) out.append(py::cast(&k, py::return_value_policy::reference));
+        return out;
+      },
+      "The keywords of a parameter file, in the order of the program's table (that of `velmora --check`).");
+  m.def("read_parameter_file", &read_parameter_file, "path"_a,
+        R"(The values of a parameter file, read as the program reads it.
+
+Returns a dict of every keyword (velmora.keywords()) to its value in the
+file's units: a float, an int or a str; a keyword the file does not give is
+0 or "". An entry the reader drops although it looks like one (a misspelt
+keyword, a value that is not a number) is reported with warnings.warn as a
+velmora.ParameterFileWarning. A file the reader refuses raises
+ParameterError naming the keyword; one that cannot be read, OSError.)");
+  m.def("format_parameter_file", &format_parameter_file, "values"_a,
+        R"(The text of a parameter file of the given values: "VALUE # KEYWORD" lines.
+
+values maps keywords to values in the file's units. Lines follow the order
+of velmora.keywords(); reals are written with 17 significant digits (a
+number given as a str the reader takes whole is written as given), so the
+file reads back to the same values; an empty text is left out. An unknown
+keyword, a value of the wrong kind, or a text the file cannot hold (a blank,
+'#', a control character, 600 characters or more) raises ParameterError
+naming the keyword.)");
+  m.def("write_parameter_file", &write_parameter_file, "path"_a, "values"_a,
+        "Writes format_parameter_file(values) to the file path (nothing is written when a value is refused).");
 
   m.def("_seconds_per_exponential", &seconds_per_exponential, "n"_a,
         "Seconds per std::exp over n calls, for bench/python_speed.py.");

@@ -202,6 +202,14 @@ int tolerated_edits(const char* keyword) {
 
 }  // namespace
 
+keyword_kind kind_of(const parameter_keyword& k) {
+  gmodel probe{};
+  const keyword_destination d = k.destination(&probe);
+  if (std::holds_alternative<double*>(d)) return keyword_kind::real;
+  if (std::holds_alternative<int*>(d)) return keyword_kind::integer;
+  return keyword_kind::text;
+}
+
 const parameter_keyword* find_keyword(const char* word) {
   for (const parameter_keyword& k : PARAMETER_KEYWORDS)
     if (std::strcmp(word, k.name) == 0) return &k;

@@ -18,31 +18,60 @@ using keyword_destination = std::variant<double*, int*, std::array<char, NAME_CA
 // One keyword of the parameter file. This table is the only list of keywords:
 // the reader, its "did you mean" suggestions and `velmora --check` all take it
 // from here, in this order.
+// `model` tells a quantity of the disc model from a setting of the run (the
+// output times, the names of files, the work done); `doc` is one line saying
+// what the value is, with its unit, for help texts and the Python module.
 struct parameter_keyword {
   const char* name;
   const char* unit;  // unit of the value as written in the parameter file
+  bool model;        // a quantity of the disc model (else a run setting)
+  const char* doc;
   keyword_destination (*destination)(gmodel* mod);
 };
 
+// The kind of a keyword's value, as its destination holds it.
+enum class keyword_kind { real, integer, text };
+keyword_kind kind_of(const parameter_keyword& k);
+
 inline const parameter_keyword PARAMETER_KEYWORDS[] = {
-    {"mass", "g", [](gmodel* m) -> keyword_destination { return &m->mass; }},
-    {"mdisk", "g", [](gmodel* m) -> keyword_destination { return &m->mdisk; }},
-    {"r_out_disk", "cm", [](gmodel* m) -> keyword_destination { return &m->r_out_disk; }},
-    {"l", "1", [](gmodel* m) -> keyword_destination { return &m->l; }},
-    {"r_ign_in", "r_out_disk", [](gmodel* m) -> keyword_destination { return &m->r_ign_in; }},
-    {"r_ign_out", "r_out_disk", [](gmodel* m) -> keyword_destination { return &m->r_ign_out; }},
-    {"sigma_index", "1", [](gmodel* m) -> keyword_destination { return &m->sigma_index; }},
-    {"texp", "days", [](gmodel* m) -> keyword_destination { return &m->texp; }},
-    {"kappa", "cgs", [](gmodel* m) -> keyword_destination { return &m->kappa; }},
-    {"MIN_TIME", "texp", [](gmodel*) -> keyword_destination { return &MIN_TIME; }},
-    {"MAX_TIME", "texp", [](gmodel*) -> keyword_destination { return &MAX_TIME; }},
-    {"NUM_TIME", "count", [](gmodel*) -> keyword_destination { return &NUM_TIME; }},
-    {"save", "flag", [](gmodel*) -> keyword_destination { return &save; }},
-    {"flag_outer", "mode", [](gmodel* m) -> keyword_destination { return &m->flag_outer; }},
-    {"name", "text", [](gmodel*) -> keyword_destination { return &NAME; }},
-    {"mdot_out", "g/s", [](gmodel* m) -> keyword_destination { return &m->mdot_out; }},
-    {"fast", "flag", [](gmodel*) -> keyword_destination { return &fast; }},
-    {"supply_file", "text", [](gmodel*) -> keyword_destination { return &SUPPLY_FILE; }},
+    {"mass", "g", true, "g, mass of the central object",
+     [](gmodel* m) -> keyword_destination { return &m->mass; }},
+    {"mdisk", "g", true, "g, mass of the initial disc between r_ign_in and r_out_disk",
+     [](gmodel* m) -> keyword_destination { return &m->mdisk; }},
+    {"r_out_disk", "cm", true, "cm, outer radius of the disc",
+     [](gmodel* m) -> keyword_destination { return &m->r_out_disk; }},
+    {"l", "1", true, "1, viscosity index (0.1 <= l <= 10): nu ~ r^(2 - 0.5/l)",
+     [](gmodel* m) -> keyword_destination { return &m->l; }},
+    {"r_ign_in", "r_out_disk", true, "r_out_disk, inner edge of the initial matter",
+     [](gmodel* m) -> keyword_destination { return &m->r_ign_in; }},
+    {"r_ign_out", "r_out_disk", true, "r_out_disk, outer edge of the initial matter",
+     [](gmodel* m) -> keyword_destination { return &m->r_ign_out; }},
+    {"sigma_index", "1", true, "1, initial surface density ~ r^sigma_index",
+     [](gmodel* m) -> keyword_destination { return &m->sigma_index; }},
+    {"texp", "days", true, "days, viscous time (e-folding time of the first mode); 0: from kappa",
+     [](gmodel* m) -> keyword_destination { return &m->texp; }},
+    {"kappa", "cgs", true, "cgs, viscosity constant in the angular-momentum variable, used when texp is 0",
+     [](gmodel* m) -> keyword_destination { return &m->kappa; }},
+    {"MIN_TIME", "texp", false, "texp, first output time",
+     [](gmodel*) -> keyword_destination { return &MIN_TIME; }},
+    {"MAX_TIME", "texp", false, "texp, last output time (output times spaced logarithmically)",
+     [](gmodel*) -> keyword_destination { return &MAX_TIME; }},
+    {"NUM_TIME", "count", false, "count, number of output times",
+     [](gmodel*) -> keyword_destination { return &NUM_TIME; }},
+    {"save", "flag", false, "flag, 1: a torque profile file per output time",
+     [](gmodel*) -> keyword_destination { return &save; }},
+    {"flag_outer", "mode", true,
+     "mode, outer supply: 0 none, 1 constant mdot_out, 2 a supply law (supply_file or the built-in one)",
+     [](gmodel* m) -> keyword_destination { return &m->flag_outer; }},
+    {"name", "text", false, "text, run name, part of every data-file name",
+     [](gmodel*) -> keyword_destination { return &NAME; }},
+    {"mdot_out", "g/s", true, "g/s, constant outer supply of flag_outer 1",
+     [](gmodel* m) -> keyword_destination { return &m->mdot_out; }},
+    {"fast", "flag", false, "flag, 1: every torque value from the series coefficients, no radial integral",
+     [](gmodel*) -> keyword_destination { return &fast; }},
+    {"supply_file", "text", true,
+     "text, table of the outer supply (days, g/s) for flag_outer 2; empty: the built-in law",
+     [](gmodel*) -> keyword_destination { return &SUPPLY_FILE; }},
 };
 
 // The keyword spelled `word`, or null.
