@@ -135,6 +135,20 @@ std::optional<std::pair<std::size_t, std::string>> table_problem(const std::vect
       return std::make_pair(k, std::string(text));
     }
   }
+  // The bounds last, so that a row that breaks one of the rules above is named for it.
+  double supplied = 0.0;  // g, from the first row to row k
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (r[k] > MAX_SUPPLY_RATE) {
+      std::snprintf(text, sizeof text, "the rate %g g/s is above %g g/s, beyond any physical supply", r[k],
+                    MAX_SUPPLY_RATE);
+      return std::make_pair(k, std::string(text));
+    }
+    if (k > 0) supplied += 0.5 * (t[k] - t[k - 1]) * (r[k] + r[k - 1]);
+    if (!(supplied <= MAX_SUPPLIED_MASS)) {
+      std::snprintf(text, sizeof text, "the table supplies %g g by this row, above %g g", supplied, MAX_SUPPLIED_MASS);
+      return std::make_pair(k, std::string(text));
+    }
+  }
   return std::nullopt;
 }
 
@@ -318,8 +332,10 @@ supply_history read_supply_table(const std::string& path) {
     errno = 0;
     const ssize_t length = getline(&raw, &capacity, in.get());
     if (length < 0) {
-      if (std::ferror(in.get()) != 0)
-        throw supply_table_error(path, 0, std::string("cannot be read: ") + std::strerror(errno));
+      // Only the end of the file ends the table: getline also fails without
+      // setting the stream's error flag (no memory for a long line, ENOMEM).
+      if (std::feof(in.get()) == 0 || std::ferror(in.get()) != 0)
+        throw supply_table_error(path, line, std::string("cannot be read: ") + std::strerror(errno != 0 ? errno : EIO));
       break;
     }
     if (std::memchr(raw, '\0', static_cast<std::size_t>(length)) != nullptr)

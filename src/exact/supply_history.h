@@ -26,6 +26,19 @@ struct supply_piece {
 // The rules a supply table obeys.
 constexpr std::size_t MAX_SUPPLY_ROWS = 1000000;
 constexpr double SECONDS_PER_DAY = 86400.0;
+// Bounds on what a table may supply, far above anything physical and far
+// below what overflows. Physically: the Eddington rate of the heaviest known
+// black holes (1e10 solar masses, efficiency 0.1) is about 1e28 g/s, and the
+// baryons of the observable universe weigh about 1e56 g. Numerically: the
+// original algorithm's quadrature error estimate (column 4) squares the
+// integrand and overflows from about 1e135 g/s on a 10-solar-mass disc
+// (measured: finite at 1e130, inf at 1e140), its rate (column 3) and the
+// exact solution from about 1e300 g/s; 1e40 g/s leaves 95 orders of
+// magnitude to the first, for the disc's other scales (hout, texp) to
+// multiply into, and 1e60 g keeps every supplied mass, and that mass over
+// any time, far from overflow.
+constexpr double MAX_SUPPLY_RATE = 1e40;    // g/s
+constexpr double MAX_SUPPLIED_MASS = 1e60;  // g, over the table's rows
 
 // The outer supply rate M(t) for t >= 0: contiguous pieces from 0 to +infinity.
 class supply_history {
@@ -43,7 +56,9 @@ class supply_history {
   // (naming `name` and the row, counted from 1) for what read_supply_table
   // refuses: no rows, more than MAX_SUPPLY_ROWS, columns of different
   // lengths, a time or rate that is not finite, times not strictly
-  // increasing, a negative rate, a slope between rows that overflows.
+  // increasing, a negative rate, a slope between rows that overflows, a
+  // rate above MAX_SUPPLY_RATE, a mass supplied from the first row to a row
+  // (trapezoids) above MAX_SUPPLIED_MASS.
   static supply_history from_table(std::vector<double> t_s, std::vector<double> rate, std::string name);
 
   // At a break between pieces, rate and derivative are those of the piece
@@ -89,10 +104,12 @@ struct supply_table_error : std::runtime_error {
 // days since the start of the evolution and the supply rate in g/s, one row
 // a line; text from '#' to the end of a line is a comment, lines with no
 // row are skipped. Refused (supply_table_error): a file that cannot be
-// opened or read (with the system's reason), a line that is not exactly two
-// finite numbers, times not strictly increasing (also once in seconds), a
-// negative rate, no rows, more than MAX_SUPPLY_ROWS rows, a slope between
-// two rows that overflows. Never exits, never prints.
+// opened or read (with the system's reason: a failed read, memory for a
+// line included, is never taken for the end of the file), a line that is
+// not exactly two finite numbers, times not strictly increasing (also once
+// in seconds), a negative rate, no rows, more than MAX_SUPPLY_ROWS rows, a
+// slope between two rows that overflows, a rate above MAX_SUPPLY_RATE, a
+// supplied mass above MAX_SUPPLIED_MASS. Never exits, never prints.
 supply_history read_supply_table(const std::string& path);
 
 // Where a parameter file's supply_file is: an absolute name as it is, a

@@ -190,9 +190,39 @@ INSTANTIATE_TEST_SUITE_P(
         BadTable{"TooManyRows", TOO_MANY.c_str(), MODE2, "t\\.dat:1000001: more than 1000000 rows"},
         BadTable{"OutOfRangeInSeconds", "0 1\n1e306 1\n", MODE2, "t\\.dat:2: the time 1e\\+306 days is out of range once in seconds"},
         BadTable{"SlopeOverflows", "0 0\n1e-310 1e300\n", MODE2, "t\\.dat:2: the rate changes too fast"},
+        // Rates and masses that would run to nan, inf or -inf in the rate file's columns 3 to 5.
+        BadTable{"RateOverflowsTheQuadrature", "0 1e17\n1 1e140\n", MODE2,
+                 "t\\.dat:2: the rate 1e\\+140 g/s is above 1e\\+40 g/s, beyond any physical supply"},
+        BadTable{"RateNearTheLargestDouble", "0 1.797e308\n", MODE2, "t\\.dat:1: the rate 1\\.797e\\+308 g/s is above"},
+        BadTable{"RateOfNaNs", "0 1e300\n", MODE2, "t\\.dat:1: the rate 1e\\+300 g/s is above"},
+        BadTable{"SuppliedMassOverflows", "0 1e39\n1e25 1e39\n", MODE2,
+                 "t\\.dat:2: the table supplies 8\\.64e\\+68 g by this row, above 1e\\+60 g"},
         BadTable{"InModeOne", "0 1\n", "1 # flag_outer\nt.dat # supply_file\n",
                  "supply_file = t\\.dat needs flag_outer = 2 .*, not flag_outer = 1"},
         BadTable{"InModeZero", "0 1\n", "t.dat # supply_file\n", "supply_file = t\\.dat needs flag_outer = 2"}),
     [](const ::testing::TestParamInfo<BadTable>& info) { return std::string(info.param.label); });
+
+// A line that cannot be held in memory is a read error naming the line, not
+// the end of the table: with the last row lost, the run would go on with a
+// table cut short. 16 MiB of blanks before the second row need a 32 MiB
+// buffer from getline; the address space is limited below that.
+TEST(SupplyTableRead, ALineThatCannotBeAllocatedIsAnError) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit under ulimit -v";
+#endif
+  TempDir dir;
+  write_file(dir / "model.par", MODEL + "0.5 # MIN_TIME\n2 # MAX_TIME\n3 # NUM_TIME\n" + MODE2);
+  write_file(dir / "t.dat", "0 1e17\n" + std::string(16 << 20, ' ') + "1 2e17\n");
+  for (const char* option : {"--check ", ""}) {
+    const auto r = testing_support::run_in(
+        dir.path(), std::string("ulimit -v 24000 && '") + VELMORA_BINARY + "' " + option + "model.par");
+    EXPECT_EQ(r.status, 3) << option << r.output;
+    EXPECT_NE(r.output.find("t.dat:2: cannot be read: Cannot allocate memory"), std::string::npos) << r.output;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "model.par" || name == "t.dat") << "left behind: " << name;
+  }
+}
 
 }  // namespace

@@ -78,6 +78,12 @@ TEST(SupplyHistory, OneRowOrRowsBeforeZeroAreConstant) {
   EXPECT_EQ(supply_history::none().rate(3 * DAY), 0.0);
   EXPECT_THROW(supply_history::from_table({0.0, 2.0, 2.0}, {1.0, 1.0, 1.0}, "flat"), std::invalid_argument);
   EXPECT_THROW(supply_history::from_table({0.0, 1.0}, {1.0}, "short"), std::invalid_argument);
+  // The bounds hold for tables handed over as numbers (the module's) as for files: a rate at
+  // the bound is taken, one above refused; 1e39 g/s over 9e20 s supplies 9e59 g, over 2e21 s 2e60 g.
+  EXPECT_NO_THROW(supply_history::from_table({0.0}, {velmora::MAX_SUPPLY_RATE}, "at the bound"));
+  EXPECT_NO_THROW(supply_history::from_table({0.0, 9e20}, {1e39, 1e39}, "below the mass bound"));
+  EXPECT_THROW(supply_history::from_table({0.0}, {1e41}, "fast"), std::invalid_argument);
+  EXPECT_THROW(supply_history::from_table({0.0, 2e21}, {1e39, 1e39}, "heavy"), std::invalid_argument);
   // A first row after t = 0: its rate holds from 0.
   const supply_history late = supply_history::from_table({2 * DAY, 4 * DAY}, {1e16, 3e16}, "late");
   EXPECT_EQ(late.rate(1 * DAY), 1e16);
