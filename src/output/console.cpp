@@ -20,6 +20,9 @@ void guard_standard_streams() {
     if (opened != fd) std::_Exit(exit_status::write_error);  // no /dev/null: nothing can be written safely
   }
   std::signal(SIGPIPE, SIG_IGN);
+  // Past a file-size limit (ulimit -f) a write fails with EFBIG, reported
+  // like a full disk, instead of the process dying with a cut line.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool console_written() {

@@ -9,7 +9,9 @@
 #pragma once
 
 // Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, and
-// ignores SIGPIPE. Called first in main, before anything is opened.
+// ignores SIGPIPE and SIGXFSZ (a write past the file-size limit then fails
+// with EFBIG like any write error). Called first in main, before anything
+// is opened.
 void guard_standard_streams();
 
 // Flushes standard output; when any console text could not be written,

@@ -7,11 +7,42 @@
 #include <string>
 
 #include <fcntl.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "output/fatal.h"
 
 namespace {
+
+constexpr std::size_t TAIL_BLOCK = 4096;  // bytes read at a time in search of the last line end
+
+// Cuts a regular file back to the end of its last complete line. A write that
+// failed part way (a full disk, a file-size limit) leaves the start of a
+// line, which a reader would take for a number: 2.304180 g/s from
+// 2.304180e+18. The stream's unwritten rest is dropped so that the exit's
+// flush cannot add it again.
+void keep_whole_lines(FILE* stream) {
+  __fpurge(stream);
+  const int fd = fileno(stream);
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  char block[TAIL_BLOCK];
+  off_t end = st.st_size;
+  while (end > 0) {
+    const off_t start = end > static_cast<off_t>(TAIL_BLOCK) ? end - static_cast<off_t>(TAIL_BLOCK) : 0;
+    const std::size_t size = static_cast<std::size_t>(end - start);
+    if (pread(fd, block, size, start) != static_cast<ssize_t>(size)) return;  // unreadable: left as it is
+    for (std::size_t i = size; i > 0; --i) {
+      if (block[i - 1] == '\n') {
+        (void)ftruncate(fd, start + static_cast<off_t>(i));
+        return;
+      }
+    }
+    end = start;
+  }
+  (void)ftruncate(fd, 0);
+}
 
 [[noreturn]] void stop_on_write_error(const char* name, int error) {
   std::printf("Cannot write file %s: %s\n", name, std::strerror(error));
@@ -23,14 +54,17 @@ namespace {
 
 void flush_data_file(FILE* stream, const char* name) {
   errno = 0;
-  if (std::fflush(stream) != 0 || std::ferror(stream)) stop_on_write_error(name, errno != 0 ? errno : EIO);
+  if (std::fflush(stream) != 0 || std::ferror(stream)) {
+    const int error = errno != 0 ? errno : EIO;
+    keep_whole_lines(stream);
+    stop_on_write_error(name, error);
+  }
 }
 
 void close_data_file(FILE* stream, const char* name) {
+  flush_data_file(stream, name);
   errno = 0;
-  const bool failed_before = std::ferror(stream) != 0;
-  const int status = std::fclose(stream);
-  if (failed_before || status != 0) stop_on_write_error(name, errno != 0 ? errno : EIO);
+  if (std::fclose(stream) != 0) stop_on_write_error(name, errno != 0 ? errno : EIO);
 }
 
 void install_pending_file(pending_file& file) {
@@ -43,6 +77,7 @@ void install_pending_file(pending_file& file) {
   if (std::fflush(file.stream) != 0 || std::ferror(file.stream)) {
     const int error = errno != 0 ? errno : EIO;
     if (!file.temporary.empty()) (void)unlink(file.temporary.c_str());
+    __fpurge(file.stream);  // nothing more of an unnamed file is written at the exit
     stop_on_write_error(name, error);
   }
   if (file.temporary.empty()) {

@@ -2,7 +2,9 @@
 //
 // stdio reports a failed write only at a flush or close; these check it and
 // stop the run with exit_status::write_error and a line naming the file and
-// the system's reason, so a data file is never silently incomplete.
+// the system's reason, so a data file is never silently incomplete. A
+// regular file that a failed write left with the start of a line is first
+// cut back to its last complete line: a reader never sees half a number.
 #pragma once
 
 #include <cstdio>

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <gsl/gsl_errno.h>
@@ -76,6 +77,37 @@ TEST(WriteError, ConsoleThatCannotBeWrittenIsAFailure) {
   write_file(dir / "model.par", MODEL + "0 # NUM_TIME\n");
   const auto r = run_in(dir.path(), std::string("'") + VELMORA_BINARY + "' model.par > /dev/full; echo status=$?");
   EXPECT_NE(r.output.find("status=5"), std::string::npos) << r.output;
+}
+
+// A write that fails part way through a line, here at the file-size limit
+// (8 or 16 KiB as the shell counts blocks; the rate file of 400 times has
+// 25 KB, the initial profile 7 KB), leaves the file cut back to its last
+// whole line, and the limit is reported like a full disk instead of the
+// process dying of SIGXFSZ. (Measured the same on a full 12 KiB tmpfs.)
+TEST(WriteError, FileSizeLimitLeavesWholeLinesAndStatusFive) {
+  TempDir dir;
+  write_file(dir / "model.par", MODEL + "400 # NUM_TIME\n");
+  const auto r = run_in(dir.path(), std::string("ulimit -f 16 && '") + VELMORA_BINARY + "' model.par");
+  EXPECT_EQ(r.status, 5) << r.output;
+  EXPECT_NE(r.output.find("Cannot write file mdotin_full.dat: File too large\n"), std::string::npos) << r.output;
+  const std::string rate = read_file(dir / "mdotin_full.dat");
+  ASSERT_FALSE(rate.empty());
+  EXPECT_EQ(rate.back(), '\n') << rate.substr(rate.size() > 80 ? rate.size() - 80 : 0);
+  std::istringstream lines(rate);
+  std::string line;
+  int rows = 0;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    int i = -1;
+    double t, mdot, err, exact;
+    EXPECT_TRUE(fields >> i >> t >> mdot >> err >> exact && (fields >> std::ws).eof()) << line;
+    EXPECT_EQ(i, rows) << line;
+    EXPECT_GT(mdot, 1e16) << line;  // a cut exponent would read as a few g/s
+    ++rows;
+  }
+  EXPECT_GT(rows, 0);
+  EXPECT_LT(rows, 400);
 }
 
 // A spline evaluated outside its mesh is a real GSL error (GSL_EDOM): the
