@@ -7,8 +7,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +64,64 @@ pid_t lock_holder(int fd) {
   return probe.l_pid;
 }
 
+// The process holding a whole-file lock (flock) on the inode `inode`, from
+// the kernel's table of locks; 0 when it is not found.
+pid_t flock_holder(ino_t inode) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, kind, advisory, mode, device;
+    long pid = 0;
+    if (!(fields >> number >> kind >> advisory >> mode >> pid >> device) || kind != "FLOCK") continue;
+    const std::size_t colon = device.rfind(':');
+    if (colon != std::string::npos && std::strtoull(device.c_str() + colon + 1, nullptr, 10) == inode)
+      return static_cast<pid_t>(pid);
+  }
+  return 0;
+}
+
+// Stops as open_locked_file does when another process holds `name` locked.
+void refuse_if_locked(const char* name) {
+  const int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  const pid_t holder = lock_holder(fd);
+  close(fd);
+  if (holder == 0) return;
+  std::printf(" Cannot open file %s: another run (process %ld) is writing it\n", name, static_cast<long>(holder));
+  err_m(exit_status::file);
+}
+
 }  // namespace
+
+void reserve_snapshot_names(const char* rate_name) {
+  // Held open, and so locked, until the process ends.
+  const int folder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return;  // the opens of the data files report an unusable folder
+  for (int attempt = 0; flock(folder, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+    if (errno != EWOULDBLOCK) {  // no locks on this file system
+      close(folder);
+      return;
+    }
+    refuse_if_locked(rate_name);
+    struct stat st {};
+    const pid_t holder = fstat(folder, &st) == 0 ? flock_holder(st.st_ino) : 0;
+    if (holder == 0 && attempt < LOCK_ATTEMPTS) continue;  // the holder just ended
+    std::printf(" Cannot write the profiles F_x<i>.dat: another run (process %ld) is writing its own in this "
+                "folder\n",
+                static_cast<long>(holder));
+    err_m(exit_status::file);
+  }
+  struct stat snapshot {}, rate {};
+  if (stat("F_x0.dat", &snapshot) != 0) return;
+  const bool rate_exists = stat(rate_name, &rate) == 0;
+  if (!rate_exists || snapshot.st_mtim.tv_sec > rate.st_mtim.tv_sec ||
+      (snapshot.st_mtim.tv_sec == rate.st_mtim.tv_sec && snapshot.st_mtim.tv_nsec > rate.st_mtim.tv_nsec))
+    std::fprintf(stderr,
+                 "warning: F_x0.dat here was written by another run (it is newer than %s); this run replaces its "
+                 "profiles F_x<i>.dat\n",
+                 rate_name);
+}
 
 FILE* open_registered_file(const char* name, const char* mode) {
   check_name_length(name);

@@ -31,3 +31,14 @@ struct pending_file {
 // Opens a pending file for `name` (mode "w+" in the registry); the name
 // check and the stops of open_registered_file.
 pending_file open_pending_file(const char* name);
+
+// Reserves the snapshot names F_x<i>.dat of the current folder for this run,
+// until it ends (a lock on the folder: snapshot names carry no run name, so
+// runs of different names would replace each other's profiles). A folder
+// held by another run is a stop with code 100 naming that run's process: the
+// rate file's own stop (open_locked_file) when the other run has the same
+// rate file `rate_name`, else one naming the snapshots. Nothing is written
+// before. A file system without locks leaves the names unreserved. When the
+// folder's F_x0.dat is newer than `rate_name` (or that does not exist), it
+// was written by another run: a warning on standard error says it is replaced.
+void reserve_snapshot_names(const char* rate_name);

@@ -50,6 +50,7 @@ void run_evolution(gmodel* mod) {
   std::fflush(nullptr);
   std::printf("Result will be in %s\n\n", data_name.c_str());
 
+  if (save >= 1 && NUM_TIME >= 1) reserve_snapshot_names(data_name.c_str());
   FILE* OUT = open_locked_file(data_name.c_str());
   write_model(OUT, mod);
   std::fputs(RATE_LEGEND, OUT);

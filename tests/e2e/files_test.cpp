@@ -147,6 +147,38 @@ TEST(SameName, SecondRunIsRefusedNamingTheFirst) {
   EXPECT_EQ(lines_of(rate).size(), 33u + 6u);
 }
 
+// Snapshot names carry no run name: a run of another name with save 1 is
+// refused while the first writes its profiles (before it writes anything),
+// and one after it warns that it replaces them; a rerun of its own name does not.
+TEST(SnapshotNames, AnotherNameIsRefusedWhileTheFirstRunsAndWarnedAfter) {
+  TempDir dir;
+  write_file(dir / "model.par", PROFILES);
+  write_file(dir / "other.par", PROFILES + "y # name\n");
+  const pid_t first = start_velmora(dir, "model.par");
+  ASSERT_TRUE(wait_for_file(dir / "mdotin_x.dat"));
+  const auto second = run_velmora(dir.path(), "other.par");
+  EXPECT_EQ(second.status, 100) << second.output;
+  EXPECT_NE(second.output.find(" Cannot write the profiles F_x<i>.dat: another run (process " + std::to_string(first) +
+                               ") is writing its own in this folder\n"),
+            std::string::npos)
+      << second.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "mdotin_y.dat"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "F_x_y.dat"));
+  ASSERT_EQ(wait_status(first), 0);
+  // The first run's last profile is whole: its last mesh point at its last time, 3 texp = 7.776e6 s.
+  const std::string last_profile = read_file(dir / "F_x5.dat");
+  EXPECT_TRUE(::testing::internal::RE::PartialMatch(last_profile, "\n98\t1\\.000000e\\+00\t[^\n]*\t7\\.776000e\\+06\n$"))
+      << last_profile.substr(last_profile.size() - 100);
+
+  const std::string warning = "warning: F_x0.dat here was written by another run";
+  const auto after = run_velmora(dir.path(), "other.par");
+  EXPECT_EQ(after.status, 0) << after.output;
+  EXPECT_NE(after.output.find(warning + " (it is newer than mdotin_y.dat)"), std::string::npos) << after.output;
+  const auto again = run_velmora(dir.path(), "other.par");
+  EXPECT_EQ(again.status, 0) << again.output;
+  EXPECT_EQ(again.output.find(warning), std::string::npos) << again.output;
+}
+
 // However the parameter file is named in the folder, no data file replaces it.
 struct SecondName {
   const char* label;
