@@ -1,10 +1,26 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test of velmora: the fuzzer of the parameter
 # reader (60 s), the whole suite under AddressSanitizer and UBSan, the runs
-# with the helper thread under ThreadSanitizer, and the whole suite of the
-# normal build. Any failure or sanitizer report fails.
+# with the helper thread under ThreadSanitizer, the package installed by pip
+# into a new virtual environment, and the whole suite of the normal build.
+# Any failure or sanitizer report fails.
+#
+#   bash scripts/test.sh           every test (three more builds: half an hour)
+#   bash scripts/test.sh --quick   the test suite of the normal build alone (minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: bash scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
+if [ "$quick" -eq 1 ]; then
+  bash scripts/setup.sh
+  echo "== The test suite"
+  ctest --test-dir build --output-on-failure -j"$(nproc)"
+  exit 0
+fi
 # clang for the fuzzer; Slurm and munge for the test of the grid tool on a one-node Slurm cluster.
 bash scripts/setup.sh clang libclang-rt-14-dev slurmctld slurmd slurm-client munge
 jobs=$(nproc)
@@ -37,6 +53,9 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Release -DVELMORA_TSAN=ON > /dev/nul
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
   ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'ThreadedRun|BesselMemo|ThreadSetting'
+
+echo "== The package, installed by pip into new virtual environments (a wheel and an editable install)"
+bash tests/package/install_check.sh .
 
 echo "== The test suite"
 ctest --test-dir build --output-on-failure -j"$jobs"

@@ -707,6 +707,13 @@ naming the keyword.)");
   m.def("write_parameter_file", &write_parameter_file, "path"_a, "values"_a,
         "Writes format_parameter_file(values) to the file path (nothing is written when a value is refused).");
 
+  // The package's version (CMakeLists.txt's project version) and the model's
+  // constants (run/constants.h, their one place), for velmora.constants.
+  m.attr("__version__") = VELMORA_VERSION;
+  m.attr("G") = phys::G;
+  m.attr("c_light") = phys::c_light;
+  m.attr("seconds_per_day") = phys::seconds_per_day;
+
   m.def("_seconds_per_exponential", &seconds_per_exponential, "n"_a,
         "Seconds per std::exp over n calls, for bench/python_speed.py.");
 

@@ -1,0 +1,238 @@
+"""Units for the arguments of velmora.Disc: quantities and times converted on the way in.
+
+The compiled class takes plain numbers in fixed units. ``install(Disc)``
+wraps its constructor and every public method in place, once, at the
+package's import: each argument that is an astropy quantity or a numpy time
+is converted to the unit of its name (velmora.units), and the compiled
+method is called with numbers. Plain numbers reach it unchanged, so
+pickling, ``replace``, ``from_file`` and the class itself stay those of the
+compiled module; methods the module gains later (by name of their
+arguments) are wrapped the same way.
+
+The unit of a constructor keyword is the parameter file's (velmora.keywords()):
+``mass`` in g, ``texp`` in days, ``r_ign_in`` in units of ``r_out_disk`` (a
+length is divided by ``r_out_disk``).
+"""
+
+import functools
+import inspect
+import re
+import textwrap
+
+import numpy as np
+
+from . import units
+
+__all__ = ["install", "ARGUMENT_UNITS"]
+
+# The unit of each argument of the methods, by name (the contract of the
+# module's methods): times since the start of the evolution in s, radii in
+# cm, photon energies in keV, inclinations in degrees from face-on.
+ARGUMENT_UNITS = {
+    "t": "s",
+    "x": "1",
+    "r": "cm",
+    "distance": "cm",
+    "inclination": "deg",
+    "e_min": "keV",
+    "e_max": "keV",
+    "frequency": "Hz",
+    "effective_area": "cm2",
+    "nh": "cm-2",
+    "f_col": "1",
+    "c_irr": "1",
+}
+
+_ARGUMENT_DOCS = {
+    "t": "times since the start of the evolution, s (t > 0, any shape)",
+    "x": "dimensionless radii, r = r_out_disk x^(4 l), 0 <= x <= 1",
+    "r": "radii, cm",
+    "distance": "distance to the source, cm",
+    "inclination": "inclination of the disc's axis to the line of sight, degrees (0: face-on)",
+    "e_min": "lower photon energy of the band, keV",
+    "e_max": "upper photon energy of the band, keV",
+    "frequency": "frequency, Hz",
+    "effective_area": "effective area of the detector, cm^2",
+    "nh": "absorbing hydrogen column, cm^-2",
+    "f_col": "colour-correction factor (1: black body)",
+    "c_irr": "irradiation parameter (0: no irradiation)",
+}
+
+_WRAPPED = "_velmora_units"  # marks a wrapper, so that install() runs once per class
+
+
+def _model_units():
+    """The unit of each model keyword of a parameter file (mass: "g", texp: "days", ...)."""
+    from . import _velmora  # noqa: PLC0415
+
+    keywords = getattr(_velmora, "keywords", None)
+    if keywords is not None:
+        return {k.name: k.unit for k in keywords()}
+    # The table of the parameter file's model keywords, until the module exports it.
+    return {"mass": "g", "mdisk": "g", "r_out_disk": "cm", "l": "1", "r_ign_in": "r_out_disk",
+            "r_ign_out": "r_out_disk", "sigma_index": "1", "texp": "days", "kappa": "cgs", "flag_outer": "mode",
+            "mdot_out": "g/s", "supply_file": "text"}
+
+
+def _keyword_value(name, value, unit, r_out_disk_cm):
+    if unit == "text" or unit is None:
+        return value
+    if unit == "r_out_disk":
+        if units.is_quantity(value) and not value.unit.physical_type == "dimensionless":
+            if r_out_disk_cm is None:
+                units.to_cgs(value, "1", parameter=name)  # refused: no radius to divide by
+            return units.to_cgs(value, "cm", parameter=name) / r_out_disk_cm
+        return units.to_cgs(value, "1", parameter=name)
+    return units.to_cgs(value, unit, parameter=name)
+
+
+def _is_plain(value):
+    kind = type(value)
+    return kind is float or kind is int or value is None or kind is str or (
+        kind is np.ndarray and value.dtype.kind in "fiub")
+
+
+def _model_keywords(given, model_units, r_out_disk_cm=None):
+    """The constructor's keywords converted to the parameter file's units."""
+    if all(_is_plain(v) for v in given.values()):
+        return given
+    if "r_out_disk" in given:
+        r_out_disk_cm = units.to_cgs(given["r_out_disk"], "cm", parameter="r_out_disk")
+    return {name: _keyword_value(name, value, model_units.get(name), r_out_disk_cm)
+            for name, value in given.items()}
+
+
+def _split_top_level(text):
+    parts, depth, start = [], 0, 0
+    for i, ch in enumerate(text):
+        if ch in "[(":
+            depth += 1
+        elif ch in "])":
+            depth -= 1
+        elif ch == "," and depth == 0:
+            parts.append(text[start:i])
+            start = i + 1
+    if text[start:].strip():
+        parts.append(text[start:])
+    return [p.strip() for p in parts]
+
+
+_SIGNATURE_LINE = re.compile(r"^\s*\w+\((?P<arguments>.*)\)\s*->")
+
+
+class _Default:
+    """A default value as pybind11 writes it, shown as written."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __repr__(self):
+        return self.text
+
+
+def _signature_of(function):
+    """inspect.Signature of a pybind11 function, from the first line of its docstring; None if overloaded."""
+    doc = function.__doc__ or ""
+    match = _SIGNATURE_LINE.match(doc.split("\n", 1)[0])
+    if not match:
+        return None
+    parameters = []
+    kind = inspect.Parameter.POSITIONAL_OR_KEYWORD
+    for part in _split_top_level(match.group("arguments")):
+        if part == "*":
+            kind = inspect.Parameter.KEYWORD_ONLY
+            continue
+        name, _, default = part.partition("=")
+        name = name.split(":", 1)[0].strip()
+        if name.startswith("*"):
+            return None
+        default = default.strip()
+        parameters.append(inspect.Parameter(name, kind, default=_Default(default) if default else inspect.Parameter.empty))
+    try:
+        return inspect.Signature(parameters)
+    except ValueError:
+        return None
+
+
+def _units_section(names):
+    lines = []
+    for name in names:
+        if name in _ARGUMENT_DOCS:
+            lines.append(f"{name} : array_like, astropy Quantity{' or numpy timedelta64' if name == 't' else ''}")
+            lines.append(f"    {_ARGUMENT_DOCS[name]}.")
+    if not lines:
+        return ""
+    note = ("Plain numbers are in the units above; astropy quantities are converted to them" +
+            (", and numpy timedelta64 times to seconds (an absolute time, such as a datetime64, is refused: "
+             "give t - t0)" if "t" in names else "") + ".")
+    return "\n\nParameters\n----------\n" + "\n".join(lines) + "\n\n" + textwrap.fill(note, 79)
+
+
+def _wrap_method(name, method):
+    signature = _signature_of(method)
+    names = [p.name for p in signature.parameters.values()][1:] if signature else []
+
+    @functools.wraps(method)
+    def converting(self, *args, **kwargs):
+        if args and not all(_is_plain(a) for a in args):
+            args = tuple(a if _is_plain(a) else _argument(names[i] if i < len(names) else None, a, name, i)
+                         for i, a in enumerate(args))
+        if kwargs and not all(_is_plain(v) for v in kwargs.values()):
+            kwargs = {k: v if _is_plain(v) else _argument(k, v, name, None) for k, v in kwargs.items()}
+        return method(self, *args, **kwargs)
+
+    body = (method.__doc__ or "").split("\n", 1)
+    converting.__doc__ = (body[1].lstrip("\n") if signature and len(body) > 1 else method.__doc__ or "") + \
+        _units_section(names)
+    if signature:
+        converting.__signature__ = signature
+    setattr(converting, _WRAPPED, True)
+    return converting
+
+
+def _argument(name, value, method_name, position):
+    unit = ARGUMENT_UNITS.get(name)
+    if unit is None:
+        if not units.is_quantity(value) and not units._is_duration(value) and not units._is_absolute(value):
+            return value
+        shown = name or f"argument {position + 1} of {method_name}()"
+        units._refuse(name or shown, "no unit is known for it: give a plain number in the unit help() names")
+    return units.to_cgs(value, unit, parameter=name)
+
+
+def install(cls):
+    """Wraps the constructor and public methods of the compiled class ``cls`` in place (once)."""
+    if getattr(cls.__init__, _WRAPPED, False):
+        return cls
+    model_units = _model_units()
+    compiled_init = cls.__init__
+    compiled_replace = cls.replace
+
+    @functools.wraps(compiled_init)
+    def __init__(self, *args, **kwargs):
+        compiled_init(self, *args, **_model_keywords(kwargs, model_units))
+
+    @functools.wraps(compiled_replace)
+    def replace(self, *args, **changes):
+        if changes and not all(_is_plain(v) for v in changes.values()):
+            changes = _model_keywords(changes, model_units, self.parameters["r_out_disk"])
+        return compiled_replace(self, *args, **changes)
+
+    for wrapper in (__init__, replace):
+        setattr(wrapper, _WRAPPED, True)
+    init_signature = _signature_of(compiled_init)
+    if init_signature:
+        __init__.__signature__ = init_signature
+        replace.__signature__ = inspect.Signature(
+            [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)] +
+            [p.replace(default=inspect.Parameter.empty, kind=inspect.Parameter.KEYWORD_ONLY)
+             for p in list(init_signature.parameters.values())[1:]])
+    cls.__init__ = __init__
+    cls.replace = replace
+
+    for name, member in list(vars(cls).items()):
+        if name.startswith("_") or name in ("replace",) or isinstance(member, (property, staticmethod, classmethod)):
+            continue
+        if callable(member) and not getattr(member, _WRAPPED, False):
+            setattr(cls, name, _wrap_method(name, member))
+    return cls
