@@ -62,16 +62,10 @@ _WRAPPED = "_velmora_units"  # marks a wrapper, so that install() runs once per 
 
 
 def _model_units():
-    """The unit of each model keyword of a parameter file (mass: "g", texp: "days", ...)."""
+    """The unit of each keyword of a parameter file (mass: "g", texp: "days", ...), from the program's table."""
     from . import _velmora  # noqa: PLC0415
 
-    keywords = getattr(_velmora, "keywords", None)
-    if keywords is not None:
-        return {k.name: k.unit for k in keywords()}
-    # The table of the parameter file's model keywords, until the module exports it.
-    return {"mass": "g", "mdisk": "g", "r_out_disk": "cm", "l": "1", "r_ign_in": "r_out_disk",
-            "r_ign_out": "r_out_disk", "sigma_index": "1", "texp": "days", "kappa": "cgs", "flag_outer": "mode",
-            "mdot_out": "g/s", "supply_file": "text"}
+    return {k.name: k.unit for k in _velmora.keywords()}
 
 
 def _keyword_value(name, value, unit, r_out_disk_cm):
