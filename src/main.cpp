@@ -2,7 +2,7 @@
 // viscous accretion disc, from the analytic (Green's-function) solution of
 // the viscous diffusion equation.
 //
-//   velmora [--check] [--] PARAMETER_FILE
+//   velmora [-q] [--check] [--] PARAMETER_FILE
 //   velmora --help | --version
 //
 // Step 1: take the parameter-file name from the command line (or check the
@@ -34,6 +34,7 @@ int threads_from_environment() {
   errno = 0;
   const long n = std::strtol(text, &end, 10);
   if (errno != 0 || *end != '\0' || n < 1 || n > 1024) {
+    console_error_begins();
     std::printf("VELMORA_THREADS must be a positive whole number (1: serial, 2: with the helper thread), not '%.40s'\n",
                 text);
     std::exit(exit_status::usage);
@@ -41,10 +42,10 @@ int threads_from_environment() {
   return static_cast<int>(n);
 }
 
-constexpr char USAGE[] = "Usage: velmora [--check] [--] PARAMETER_FILE   (velmora --help for more)\n";
+constexpr char USAGE[] = "Usage: velmora [-q] [--check] [--] PARAMETER_FILE   (velmora --help for more)\n";
 
 constexpr char HELP[] =
-    "Usage: velmora [--check] [--] PARAMETER_FILE\n"
+    "Usage: velmora [-q] [--check] [--] PARAMETER_FILE\n"
     "       velmora --help | --version\n"
     "\n"
     "Computes the accretion rate at the inner edge of a viscous accretion disc over time,\n"
@@ -55,6 +56,8 @@ constexpr char HELP[] =
     "  --check      read the file as a run would, print every keyword's value with its unit,\n"
     "               the derived constants, warnings and a verdict; compute and write nothing;\n"
     "               exit 0, or with the status the run would stop with\n"
+    "  -q, --quiet  print only errors and warnings: no progress, no prompt (a run only;\n"
+    "               --check prints its report)\n"
     "  --           ends the options (for a file name that starts with '-')\n"
     "  -h, --help   this text\n"
     "  --version    the version of this build\n"
@@ -73,6 +76,7 @@ constexpr char HELP[] =
 
 struct command_line {
   bool check = false;
+  bool quiet = false;
   const char* file = nullptr;
 };
 
@@ -93,6 +97,8 @@ command_line parse_command_line(int argc, char** argv) {
         std::exit(exit_status::ok);
       } else if (std::strcmp(arg, "--check") == 0) {
         c.check = true;
+      } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
+        c.quiet = true;
       } else {
         usage_error("unknown option", arg);
       }
@@ -121,6 +127,7 @@ int main(int argc, char** argv) {
     if (!console_written()) return exit_status::write_error;
     return status;
   }
+  if (args.quiet) quiet_console();
   std::snprintf(filename.data(), filename.size(), "%s", args.file);
   set_run_threads(threads_from_environment());
 

@@ -15,13 +15,13 @@ is taken (velmora.units).
 See help(velmora.Disc); velmora.constants for the constants of the tools.
 """
 
-from ._velmora import (Disc, Keyword, ParameterError, ParameterFileWarning, SolutionError, __version__,
-                       format_parameter_file, keywords, read_parameter_file, write_parameter_file)
+from ._velmora import (Disc, Keyword, ParameterError, ParameterFileWarning, PlausibilityWarning, SolutionError,
+                       __version__, format_parameter_file, keywords, read_parameter_file, write_parameter_file)
 from . import _disc, constants, units
 
 _disc.install(Disc)
 Disc.__module__ = __name__  # velmora.Disc in help(), repr() and pickles
 Keyword.__module__ = __name__
 
-__all__ = ["Disc", "Keyword", "ParameterError", "ParameterFileWarning", "SolutionError", "format_parameter_file",
-           "keywords", "read_parameter_file", "write_parameter_file", "constants", "units"]
+__all__ = ["Disc", "Keyword", "ParameterError", "ParameterFileWarning", "PlausibilityWarning", "SolutionError",
+           "format_parameter_file", "keywords", "read_parameter_file", "write_parameter_file", "constants", "units"]

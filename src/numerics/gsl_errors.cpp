@@ -24,6 +24,7 @@ void stop_on_gsl_error(const char* reason, const char* file, int line, int gsl_e
     return;
   }
   std::fflush(stdout);
+  console_error_begins();
   if (std::isnan(context_time))
     std::printf("\nGSL error %d (%s) in %s:%d: %s; during %s\n", gsl_errno, gsl_strerror(gsl_errno), file, line,
                 reason, context_operation);

@@ -45,6 +45,7 @@ void keep_whole_lines(FILE* stream) {
 }
 
 [[noreturn]] void stop_on_write_error(const char* name, int error) {
+  console_error_begins();
   std::printf("Cannot write file %s: %s\n", name, std::strerror(error));
   std::fflush(stdout);
   std::exit(exit_status::write_error);

@@ -21,6 +21,17 @@ constexpr int file = 100;            // file name too long, or the file cannot b
 constexpr int bessel_table = -1;     // unsupported Bessel order or series too long (255 in the shell)
 }  // namespace exit_status
 
+// -q/--quiet: from here on the run's progress on standard output goes to
+// /dev/null. Warnings (standard error) are shown as always.
+void quiet_console();
+bool console_is_quiet();
+
+// Called by every stop before it prints its reason on standard output: in a
+// quiet run, standard output is the console's again from here, so that the
+// reason and the stop's line are shown. Does nothing in a run that is not
+// quiet; keeps errno.
+void console_error_begins();
+
 // Prints "\n\a! Error #<i>: <description>  => STOP !\n" and exits with status i.
 [[noreturn]] void err_m(int i);
 

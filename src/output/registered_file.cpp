@@ -43,6 +43,7 @@ void register_file(const char* mode) {
 
 void check_name_length(const char* name) {
   if (std::strlen(name) >= NAME_CAPACITY) {
+    console_error_begins();
     std::printf("File name is too long: %s\n", name);
     err_m(exit_status::file);
   }
@@ -51,6 +52,7 @@ void check_name_length(const char* name) {
 
 // The line names the system's reason: errno of the failed call.
 [[noreturn]] void stop_cannot_open(const char* name) {
+  console_error_begins();
   std::printf(" Cannot open file %s: %s\n", name, std::strerror(errno != 0 ? errno : EIO));
   err_m(exit_status::file);
 }
@@ -88,6 +90,7 @@ void refuse_if_locked(const char* name) {
   const pid_t holder = lock_holder(fd);
   close(fd);
   if (holder == 0) return;
+  console_error_begins();
   std::printf(" Cannot open file %s: another run (process %ld) is writing it\n", name, static_cast<long>(holder));
   err_m(exit_status::file);
 }
@@ -107,6 +110,7 @@ void reserve_snapshot_names(const char* rate_name) {
     struct stat st {};
     const pid_t holder = fstat(folder, &st) == 0 ? flock_holder(st.st_ino) : 0;
     if (holder == 0 && attempt < LOCK_ATTEMPTS) continue;  // the holder just ended
+    console_error_begins();
     std::printf(" Cannot write the profiles F_x<i>.dat: another run (process %ld) is writing its own in this "
                 "folder\n",
                 static_cast<long>(holder));
@@ -145,6 +149,7 @@ FILE* open_locked_file(const char* name) {
   for (int attempt = 0; fcntl(fd, F_SETLK, &whole) != 0 && (errno == EACCES || errno == EAGAIN); ++attempt) {
     const pid_t holder = lock_holder(fd);
     if (holder == 0 && attempt < LOCK_ATTEMPTS) continue;
+    console_error_begins();
     std::printf(" Cannot open file %s: another run (process %ld) is writing it\n", name, static_cast<long>(holder));
     err_m(exit_status::file);
   }

@@ -33,6 +33,7 @@
 
 #include "exact/disc_model.h"
 #include "exact/errors.h"
+#include "exact/plausibility.h"
 #include "exact/supply_history.h"
 #include "run/constants.h"
 #include "run/model.h"
@@ -54,6 +55,14 @@ using velmora::invalid_parameter;
 PyObject* parameter_error_type = nullptr;
 PyObject* solution_error_type = nullptr;
 PyObject* parameter_file_warning_type = nullptr;
+PyObject* plausibility_warning_type = nullptr;
+
+// Quantities that look like another unit (exact/plausibility.h), as Python
+// warnings of the category PlausibilityWarning.
+void warn_implausible(const velmora::disc_parameters& p) {
+  for (const std::string& w : velmora::plausibility_warnings(p))
+    if (PyErr_WarnEx(plausibility_warning_type, w.c_str(), 2) != 0) throw py::error_already_set();
+}
 
 // The keywords of the run alone (output times, files), as a parameter file gives them.
 struct run_settings {
@@ -183,6 +192,7 @@ Disc make_disc(double mass, double mdisk, double r_out_disk, double l, double r_
   std::optional<supply_table> table;
   if (const auto path = path_of(supply_file, "supply_file")) table = read_table(*path);
   p = with_table(p, table);
+  warn_implausible(p);
   py::gil_scoped_release release;
   return Disc(make_model(p), std::move(table), std::nullopt);
 }
@@ -312,6 +322,7 @@ Disc from_file(const py::object& path_argument) {
   const std::string supply_path = velmora::supply_table_path(path, file.supply_file);  // as the program finds it
   std::optional<supply_table> table;
   if (!supply_path.empty()) table = read_table(supply_path);
+  warn_implausible(p);
   py::gil_scoped_release release;
   const disc_model model = make_model(with_table(p, table));
   check_run_settings(run, model.texp_seconds());
@@ -645,6 +656,12 @@ PYBIND11_MODULE(_velmora, m) {
       "An entry of a parameter file that the reader drops although it looks like a keyword entry (a UserWarning).",
       PyExc_UserWarning, nullptr);
   m.add_object("ParameterFileWarning", py::handle(parameter_file_warning_type).inc_ref());
+  plausibility_warning_type = PyErr_NewExceptionWithDoc(
+      "velmora.PlausibilityWarning",
+      "A model quantity that is valid but looks like another unit (solar masses for g, km for cm, seconds for "
+      "days); the message names the value meant (a UserWarning).",
+      PyExc_UserWarning, nullptr);
+  m.add_object("PlausibilityWarning", py::handle(plausibility_warning_type).inc_ref());
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);

@@ -12,6 +12,7 @@
 #include "output/fatal.h"
 #include "output/registered_file.h"
 #include "run/driver.h"
+#include "run/exact_model.h"
 #include "run/model.h"
 #include "run/parameters.h"
 #include "run/run_files.h"
@@ -94,7 +95,8 @@ int check_parameter_file(const char* name) {
 
   std::vector<named_value> keywords;
   for (const parameter_keyword& k : PARAMETER_KEYWORDS) keywords.push_back({k.name, format_value(k, &mod), k.unit});
-  const double texp_in_file = mod.texp;
+  const double texp_in_file = mod.texp, kappa_in_file = mod.kappa;
+  bool plausibility_judged = false;
 
   std::vector<named_value> derived;
   int status = exit_status::ok;
@@ -112,6 +114,7 @@ int check_parameter_file(const char* name) {
       set_value(keywords, "kappa", mod.kappa);
       derived = derived_constants(&mod, rms);
       if (!check_model(&mod, times, why)) status = exit_status::invalid_model;
+      plausibility_judged = status == exit_status::ok;
       const std::string clash = identified && status == exit_status::ok ? data_file_over_parameter_file(parameter_file) : "";
       std::string table_problem;
       if (!clash.empty()) {
@@ -133,6 +136,7 @@ int check_parameter_file(const char* name) {
   print_lines("keywords: the value the run uses, in the unit of the parameter file", keywords);
   if (!derived.empty()) print_lines("derived constants", derived);
   for (const std::string& w : warnings) std::printf("%s\n", w.c_str());
+  if (plausibility_judged) print_plausibility_warnings(stdout, &mod, texp_in_file, kappa_in_file);
   if (status == exit_status::ok)
     std::printf("verdict: ok\n");
   else

@@ -1,6 +1,7 @@
 // The model record's physical quantities handed to the exact solution.
 #include "run/exact_model.h"
 
+#include "exact/plausibility.h"
 #include "run/constants.h"
 #include "run/model.h"
 #include "run/run_supply.h"
@@ -21,4 +22,11 @@ velmora::disc_parameters exact_parameters_of(const gmodel* mod) {
   // Mode 2 from a table: the run's table; otherwise the core builds the same law itself.
   if (supply_from_table(mod)) p.supply = shared_run_supply();
   return p;
+}
+
+void print_plausibility_warnings(FILE* stream, const gmodel* mod, double texp_days, double kappa) {
+  velmora::disc_parameters p = exact_parameters_of(mod);
+  p.texp = texp_days;
+  p.kappa = kappa;
+  for (const std::string& w : velmora::plausibility_warnings(p)) std::fprintf(stream, "warning: %s\n", w.c_str());
 }

@@ -272,6 +272,7 @@ void close_parameter_file(FILE* IN, const char* file) {
   const int read_error = std::ferror(IN) ? (errno != 0 ? errno : EIO) : 0;
   std::fclose(IN);
   if (read_error == 0) return;
+  console_error_begins();
   std::printf(" Cannot read file %s: %s\n", file, std::strerror(read_error));
   err_m(exit_status::file);
 }

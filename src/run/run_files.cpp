@@ -88,6 +88,7 @@ std::string data_file_over_parameter_file(const struct stat& parameter_file) {
 void refuse_overwriting_parameter_file(const struct stat& parameter_file) {
   const std::string clash = data_file_over_parameter_file(parameter_file);
   if (clash.empty()) return;
+  console_error_begins();
   std::printf("The data file %s is the parameter file %s: refusing to overwrite it\n", clash.c_str(), filename.data());
   err_m(exit_status::file);
 }

@@ -88,6 +88,7 @@ void install_run_supply(gmodel* mod) {
     const velmora::supply_history& s = run_supply();
     const std::string clash = data_file_over_supply_table(mod);
     if (!clash.empty()) {
+      console_error_begins();
       std::printf("The data file %s is the supply table %s: refusing to overwrite it\n", clash.c_str(), s.name().c_str());
       err_m(exit_status::file);
     }

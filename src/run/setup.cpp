@@ -26,8 +26,10 @@
 #include <unistd.h>
 
 #include "numerics/gsl_errors.h"
+#include "output/fatal.h"
 #include "output/registered_file.h"
 #include "run/driver.h"
+#include "run/exact_model.h"
 #include "run/model.h"
 #include "run/parameters.h"
 #include "run/run_files.h"
@@ -101,9 +103,11 @@ void set_up_model(gmodel* mod) {
   const bool identified = fstat(fileno(IN), &parameter_file) == 0;
   read_parameters(IN, mod);
   validate_order(mod);
+  const double texp_in_file = mod->texp, kappa_in_file = mod->kappa;  // texp in s here, kappa as given
   double rms = 0.0;
   const time_range_in_file times = derive_model_constants(mod, &rms);
   validate_model(mod, times);
+  print_plausibility_warnings(stderr, mod, texp_in_file / phys::seconds_per_day, kappa_in_file);
   if (identified) refuse_overwriting_parameter_file(parameter_file);
   install_run_supply(mod);
 
@@ -113,5 +117,6 @@ void set_up_model(gmodel* mod) {
   std::fflush(stdout);
   // Only a user at a terminal is asked: input from a pipe or a file belongs
   // to the caller (a shell loop reading file names, a pipeline), never to us.
-  if (isatty(STDIN_FILENO) == 1) (void)std::getchar();
+  // A quiet run does not ask: the question is not shown.
+  if (isatty(STDIN_FILENO) == 1 && !console_is_quiet()) (void)std::getchar();
 }

@@ -170,14 +170,19 @@ TEST_P(CommandLine, GivesItsStatusAndText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, CommandLine,
-    ::testing::Values(Invocation{"Help", "--help", 0, "^Usage: velmora \\[--check\\] \\[--\\] PARAMETER_FILE\n"},
+    ::testing::Values(Invocation{"Help", "--help", 0, "^Usage: velmora \\[-q\\] \\[--check\\] \\[--\\] PARAMETER_FILE\n"},
                       Invocation{"ShortHelp", "-h", 0, "--check +read the file as a run would"},
                       Invocation{"Version", "--version", 0, "^velmora [0-9]+\\.[0-9]+\n$"},
                       Invocation{"UnknownOption", "--chek m.par", 2, "^velmora: unknown option '--chek'\nUsage: "},
                       Invocation{"SecondArgument", "a.par b.par", 2, "a second argument 'b.par'"},
                       Invocation{"DashNameWithoutSeparator", "-m.par", 2, "unknown option '-m.par'"},
                       Invocation{"DashNameAfterSeparator", "-- -m.par", 0, "Finished. Result is in mdotin_dash.dat"},
-                      Invocation{"CheckAfterSeparator", "--check -- -m.par", 0, "\nverdict: ok\n$"}),
+                      Invocation{"CheckAfterSeparator", "--check -- -m.par", 0, "\nverdict: ok\n$"},
+                      Invocation{"QuietHelp", "--help", 0, "\n  -q, --quiet  print only errors and warnings"},
+                      Invocation{"Quiet", "-q -- -m.par", 0, "^$"},
+                      Invocation{"QuietLong", "--quiet -- -m.par", 0, "^$"},
+                      Invocation{"QuietMissingFile", "-q no.par",
+                                 100, "^ Cannot open file no\\.par: No such file or directory\n\n\a! Error #100: "}),
     [](const ::testing::TestParamInfo<Invocation>& info) { return std::string(info.param.label); });
 
 // Standard input that is not a terminal is never read: a shell loop that
@@ -259,6 +264,65 @@ TEST(FastRun, IsNotSlowerWithSnapshotsAndSaysSoInItsFiles) {
     EXPECT_EQ(line, "#fast=1") << file;
     EXPECT_EQ(read_file(slow_dir / file).find("#fast"), std::string::npos) << file;
   }
+}
+
+// Values that look like another unit are run, with a warning each that
+// names the keyword, the value and the value meant: in --check before the
+// verdict, in a run on standard error (standard output is the console's
+// as before), in a quiet run too.
+TEST(UnitSlips, AreWarnedInTheCheckAndTheRun) {
+  TempDir dir;
+  write_file(dir / "slip.par", MODEL + "10 # mass\n1e6 # r_out_disk\n2.592e6 # texp\nslip # name\n");
+  const std::vector<std::string> warnings = {
+      "warning: mass = 10 g is below 1e+30 g: solar masses? 10 solar masses is 1.989e+34 g\n",
+      "warning: r_out_disk = 1e+06 cm is below 1e+08 cm: km? 1e+06 km is 1e+11 cm\n",
+      "warning: texp = 2.592e+06 days is above 10000 days: seconds? 2.592e+06 s is 30 days\n"};
+  const auto check = run_velmora(dir.path(), "--check slip.par");
+  EXPECT_EQ(check.status, 0) << check.output;
+  std::string expected_end;
+  for (const auto& w : warnings) expected_end += w;
+  expected_end += "verdict: ok\n";
+  ASSERT_GE(check.output.size(), expected_end.size());
+  EXPECT_EQ(check.output.substr(check.output.size() - expected_end.size()), expected_end) << check.output;
+
+  for (const std::string options : {"", "-q "}) {
+    const auto err = run_in(dir.path(), "(" + VELMORA + " " + options + "slip.par 2>&1 >/dev/null)");
+    EXPECT_EQ(err.status, 0) << err.output;
+    EXPECT_EQ(err.output, expected_end.substr(0, expected_end.size() - std::string("verdict: ok\n").size()));
+    const auto out = run_in(dir.path(), "(" + VELMORA + " " + options + "slip.par 2>/dev/null)");
+    EXPECT_EQ(out.output.find("warning"), std::string::npos) << out.output;
+  }
+  // A sound model has none.
+  write_file(dir / "sound.par", MODEL);
+  EXPECT_EQ(run_velmora(dir.path(), "--check sound.par").output.find("warning"), std::string::npos);
+}
+
+// -q drops the progress and keeps what matters: the data files are the
+// plain run's, byte for byte, and a stop still says why.
+TEST(QuietRun, WritesTheSameFilesAndShowsOnlyTheStops) {
+  TempDir plain, quiet;
+  const std::string model = MODEL + "1 # save\n2 # NUM_TIME\nq # name\n";
+  write_file(plain / "m.par", model);
+  write_file(quiet / "m.par", model);
+  const auto p = run_velmora(plain.path(), "m.par");
+  const auto q = run_velmora(quiet.path(), "-q m.par");
+  ASSERT_EQ(p.status, 0) << p.output;
+  ASSERT_EQ(q.status, 0) << q.output;
+  EXPECT_NE(p.output.find("Finished. Result is in mdotin_q.dat"), std::string::npos);
+  EXPECT_EQ(q.output, "");
+  for (const char* file : {"mdotin_q.dat", "F_x_q.dat", "F_x0.dat", "F_x1.dat"})
+    EXPECT_EQ(read_file(quiet / file), read_file(plain / file)) << file;
+
+  // A refused model and a data file that cannot be written, each with its line and status.
+  write_file(quiet / "bad.par", MODEL + "5 # flag_outer\n");
+  const auto refused = run_velmora(quiet.path(), "-q bad.par");
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_EQ(refused.output, "Invalid model: flag_outer = 5 must be 0, 1 or 2\n");
+  std::filesystem::create_symlink("/dev/full", quiet / "mdotin_full.dat");
+  write_file(quiet / "full.par", MODEL + "full # name\n");
+  const auto full = run_velmora(quiet.path(), "-q full.par");
+  EXPECT_EQ(full.status, 5);
+  EXPECT_EQ(full.output, "Cannot write file mdotin_full.dat: No space left on device\n");
 }
 
 }  // namespace

@@ -270,3 +270,26 @@ def test_the_gil_is_released_while_a_model_computes():
     # Holding the GIL, the computation would let this loop run only between
     # switch intervals (5 ms); released, it runs on freely.
     assert steps > 10_000
+
+
+def test_values_that_look_like_another_unit_warn_naming_the_value_meant(tmp_path):
+    sound = dict(mass=1.989e34, mdisk=1e25, r_out_disk=1e11, l=0.4, r_ign_in=1e-4, r_ign_out=1, sigma_index=-1,
+                 texp=30)
+    slips = [
+        ("mass", 10, "10 solar masses is 1.989e+34 g"),       # 1 solar mass = 1.989e33 g
+        ("r_out_disk", 1e6, "1e+06 km is 1e+11 cm"),          # 1 km = 1e5 cm
+        ("texp", 2.592e6, "2.592e+06 s is 30 days"),          # 30 days = 2.592e6 s
+    ]
+    for keyword, value, meant in slips:
+        with pytest.warns(velmora.PlausibilityWarning) as record:
+            velmora.Disc(**{**sound, keyword: value})
+        assert len(record) == 1 and str(record[0].message).startswith(keyword + " = "), [str(w.message) for w in record]
+        assert meant in str(record[0].message)
+    par = tmp_path / "slip.par"
+    par.write_text("".join(f"{v!r} # {k}\n" for k, v in {**sound, "mass": 10}.items()))
+    with pytest.warns(velmora.PlausibilityWarning, match="mass = 10 g .* 1.989e"):
+        velmora.Disc.from_file(par)
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        velmora.Disc(**sound)  # a sound disc: no warning
