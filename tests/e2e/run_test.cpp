@@ -219,7 +219,7 @@ TEST(Usage, NoArgumentPrintsUsageAndStatusTwo) {
   TempDir dir;
   const auto r = testing_support::run_in(dir.path(), std::string("'") + VELMORA_BINARY + "'");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.output, "Usage: velmora [--check] [--] PARAMETER_FILE   (velmora --help for more)\n");
+  EXPECT_EQ(r.output, "Usage: velmora [-q] [--check] [--] PARAMETER_FILE   (velmora --help for more)\n");
 }
 
 TEST(Usage, MissingParameterFileIsStatusHundred) {

@@ -16,9 +16,11 @@
 //     same model;
 //   - its data files open, lock and are put in place in the working folder
 //     (a temporary one) under exactly their own names;
+//   - the plausibility warnings of an accepted model each name a keyword;
 //   - a supply table is refused with the reader's own error, or gives a
 //     supply history of contiguous pieces from t = 0 on with finite rates
-//     and a supplied mass that never decreases.
+//     within MAX_SUPPLY_RATE and a supplied mass that never decreases and
+//     stays within MAX_SUPPLIED_MASS to the last row.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -33,12 +35,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "exact/plausibility.h"
 #include "exact/supply_history.h"
 #include "output/data_file.h"
 #include "output/fatal.h"
 #include "output/registered_file.h"
 #include "run/check.h"
 #include "run/driver.h"
+#include "run/exact_model.h"
 #include "run/model.h"
 #include "run/parameters.h"
 #include "run/run_files.h"
@@ -207,6 +211,11 @@ void fuzz_parameter_file(const uint8_t* data, size_t size) {
     const double F = F_initial(x[j], &mod);
     if (!std::isfinite(F)) fail("accepted model gives a non-finite initial torque", std::to_string(x[j]));
   }
+  for (const std::string& w : velmora::plausibility_warnings(exact_parameters_of(&mod))) {
+    const size_t eq = w.find(" = ");
+    if (eq == std::string::npos || find_keyword(w.substr(0, eq).c_str()) == nullptr)
+      fail("a plausibility warning that names no keyword", w);
+  }
   write_data_files({"in.par", "check.txt", "back.par", "table.txt"});  // NAME: this model's, read last
 
   write_entries_from_check(printed, "back.par");
@@ -225,9 +234,12 @@ void fuzz_supply_table(const uint8_t* data, size_t size) {
       if (k + 1 < pieces.size() && pieces[k].end != pieces[k + 1].start) fail("supply pieces not contiguous", "");
       const double t = std::fmax(pieces[k].start, 0.0);
       const double rate = h.rate(t);
-      if (!(std::isfinite(rate) && rate >= 0.0)) fail("supply rate not finite and non-negative", std::to_string(t));
+      if (!(std::isfinite(rate) && rate >= 0.0 && rate <= velmora::MAX_SUPPLY_RATE))
+        fail("supply rate not finite, non-negative and within the bound", std::to_string(t));
       const double m = h.supplied_mass(t);
       if (!(std::isfinite(m) && m >= mass * (1.0 - 1e-12))) fail("supplied mass decreases", std::to_string(t));
+      // From t = 0 to a row: at most the table's own trapezoids up to that row.
+      if (m > velmora::MAX_SUPPLIED_MASS * (1.0 + 1e-12)) fail("supplied mass above the bound", std::to_string(t));
       mass = m;
     }
   } catch (const velmora::supply_table_error&) {
