@@ -194,6 +194,41 @@ def _argument(name, value, method_name, position):
     return units.to_cgs(value, unit, parameter=name)
 
 
+def _class_doc(compiled_doc):
+    """The class's docstring, numpy style: the compiled summary, then every keyword with its unit."""
+    paragraphs = (compiled_doc or "").split("\n\n")
+    from . import _velmora  # noqa: PLC0415
+
+    lines = ["", "Parameters", "----------"]
+    for k in _velmora.keywords():
+        if not k.model:
+            continue
+        kind = {"real": "float or astropy Quantity", "integer": "int", "text": "str or os.PathLike, optional"}[k.kind]
+        if k.unit in ("1", "mode", "flag", "count"):
+            kind = kind.replace(" or astropy Quantity", "")
+        unit, _, meaning = k.doc.partition(", ")
+        if k.unit == "r_out_disk":
+            unit = "units of r_out_disk"
+            meaning += "; a length (a Quantity) is divided by r_out_disk"
+        shown_unit = f", {unit}" if k.unit not in ("1", "mode", "text", "flag", "count") else ""
+        lines += [f"{k.name} : {kind}{shown_unit}", "    " + meaning[0].upper() + meaning[1:] + "."]
+    lines += ["", "Raises", "------", "ParameterError",
+              "    A quantity the model cannot use; its ``parameter`` attribute names it.",
+              "", "Notes", "-----",
+              textwrap.fill("Keywords and units are those of a parameter file (velmora.keywords()); a missing "
+                            "keyword is 0, as in a file. Every method takes times in seconds since the start of "
+                            "the evolution (t > 0, any order and shape); astropy quantities and numpy "
+                            "timedelta64 times are converted (velmora.units). SolutionError: a time the "
+                            "solution cannot resolve.", 79),
+              "", "See Also", "--------", "Disc.from_file : the model of a parameter file.",
+              "velmora.units : the conversions of quantities and times.",
+              "", "Examples", "--------",
+              ">>> disc = velmora.Disc(mass=10 * u.Msun, mdisk=1e25, r_out_disk=1e11, l=0.4, r_ign_in=1e-4,",
+              "...                     r_ign_out=1, sigma_index=-1, texp=30 * u.day)",
+              ">>> disc.mdot(np.array([1, 10], dtype='timedelta64[D]'))  # g/s"]
+    return paragraphs[0] + ("\n\n" + paragraphs[1] if len(paragraphs) > 1 else "") + "\n" + "\n".join(lines)
+
+
 def install(cls):
     """Wraps the constructor and public methods of the compiled class ``cls`` in place (once)."""
     if getattr(cls.__init__, _WRAPPED, False):
@@ -223,6 +258,7 @@ def install(cls):
              for p in list(init_signature.parameters.values())[1:]])
     cls.__init__ = __init__
     cls.replace = replace
+    cls.__doc__ = _class_doc(cls.__doc__)
 
     for name, member in list(vars(cls).items()):
         if name.startswith("_") or name in ("replace",) or isinstance(member, (property, staticmethod, classmethod)):
