@@ -37,11 +37,14 @@ ARGUMENT_UNITS = {
     "e_min": "keV",
     "e_max": "keV",
     "frequency": "Hz",
-    "effective_area": "cm2",
     "nh": "cm-2",
     "f_col": "1",
     "c_irr": "1",
 }
+
+# Tables of a quantity against photon energy: an (n, 2) array of rows or a
+# pair (energies, values); the pair's members are converted one by one.
+TABLE_UNITS = {"effective_area": ("keV", "cm2"), "cross_section": ("keV", "cm2")}
 
 _ARGUMENT_DOCS = {
     "t": "times since the start of the evolution, s (t > 0, any shape)",
@@ -52,7 +55,8 @@ _ARGUMENT_DOCS = {
     "e_min": "lower photon energy of the band, keV",
     "e_max": "upper photon energy of the band, keV",
     "frequency": "frequency, Hz",
-    "effective_area": "effective area of the detector, cm^2",
+    "effective_area": "effective area of the detector: (n, 2) rows of (keV, cm^2), or a pair (energies, areas)",
+    "cross_section": "absorption cross-section per hydrogen atom: (n, 2) rows of (keV, cm^2), or a pair",
     "nh": "absorbing hydrogen column, cm^-2",
     "f_col": "colour-correction factor (1: black body)",
     "c_irr": "irradiation parameter (0: no irradiation)",
@@ -151,8 +155,11 @@ def _signature_of(function):
 def _units_section(names):
     lines = []
     for name in names:
-        if name in _ARGUMENT_DOCS:
+        if name in TABLE_UNITS:
+            lines.append(f"{name} : array_like of shape (n, 2), or a pair of arrays or astropy Quantities")
+        elif name in _ARGUMENT_DOCS:
             lines.append(f"{name} : array_like, astropy Quantity{' or numpy timedelta64' if name == 't' else ''}")
+        if name in _ARGUMENT_DOCS:
             lines.append(f"    {_ARGUMENT_DOCS[name]}.")
     if not lines:
         return ""
@@ -184,7 +191,18 @@ def _wrap_method(name, method):
     return converting
 
 
+def _table(name, value):
+    energy_unit, value_unit = TABLE_UNITS[name]
+    if isinstance(value, (tuple, list)) and len(value) == 2 and not all(_is_plain(v) for v in value):
+        return (units.to_cgs(value[0], energy_unit, parameter=name), units.to_cgs(value[1], value_unit, parameter=name))
+    if units.is_quantity(value):
+        units._refuse(name, "a table of two units is given as a pair (energies, values) of quantities")
+    return value
+
+
 def _argument(name, value, method_name, position):
+    if name in TABLE_UNITS:
+        return _table(name, value)
     unit = ARGUMENT_UNITS.get(name)
     if unit is None:
         if not units.is_quantity(value) and not units._is_duration(value) and not units._is_absolute(value):

@@ -3,6 +3,7 @@ the model itself, velmora.units' conversions against calendar arithmetic, and
 Disc taking quantities and numpy times as the numbers they stand for."""
 
 import datetime
+import inspect
 import pickle
 
 import numpy as np
@@ -84,6 +85,7 @@ def test_absolute_times_from_a_reference():
                                3600.0)
 
 
+@pytest.mark.filterwarnings("ignore:leap-second file is expired")
 def test_astropy_quantities_and_times(u):
     from astropy.time import Time
 
@@ -168,3 +170,42 @@ def test_every_public_method_of_disc_converts_units():
     assert {"mdot", "torque", "replace"} <= set(methods)
     unwrapped = [name for name in methods if not getattr(getattr(velmora.Disc, name), "_velmora_units", False)]
     assert unwrapped == []
+
+
+class _Observed:
+    """A method as the compiled module declares one (pybind11's signature line), recording what it is handed."""
+
+    def band_flux(self, t, e_min, e_max, effective_area=None, *, distance, inclination, f_col=1.7):
+        return dict(t=t, e_min=e_min, e_max=e_max, effective_area=effective_area, distance=distance,
+                    inclination=inclination, f_col=f_col)
+
+    band_flux.__doc__ = ("band_flux(self: velmora._velmora.Disc, t: numpy.ndarray[numpy.float64], e_min: float, "
+                         "e_max: float, effective_area: object = None, *, distance: float, inclination: float, "
+                         "f_col: float = 1.7) -> object\n\nThe flux in a band.")
+
+
+def test_a_method_the_module_gains_converts_its_arguments_by_name(u):
+    from velmora import _disc
+
+    method = _disc._wrap_method("band_flux", _Observed.band_flux)
+    got = method(None, 2 * u.day, 2000 * u.eV, 1.6e-8 * u.erg, ([1, 10] * u.keV, [1, 2] * u.m ** 2),
+                 distance=5 * u.kpc, inclination=np.pi / 3 * u.rad, f_col=1.7 * u.one)
+    assert got["t"] == pytest.approx(2 * DAY, rel=1e-15)
+    assert got["e_min"] == pytest.approx(2.0, rel=1e-15)
+    assert got["e_max"] == pytest.approx(1.6e-8 / constants.keV, rel=1e-15)  # 9.99 keV
+    np.testing.assert_allclose(got["effective_area"][0], [1, 10], rtol=1e-15)
+    np.testing.assert_allclose(got["effective_area"][1], [1e4, 2e4], rtol=1e-15)
+    assert got["distance"] == pytest.approx(5 * constants.kpc, rel=1e-15)
+    assert got["inclination"] == pytest.approx(60, rel=1e-14)
+    assert got["f_col"] == pytest.approx(1.7)
+    plain = method(None, 1.0, 2.0, 3.0, distance=4.0, inclination=5.0)
+    assert plain == dict(t=1.0, e_min=2.0, e_max=3.0, effective_area=None, distance=4.0, inclination=5.0, f_col=1.7)
+    assert list(inspect.signature(method).parameters) == ["self", "t", "e_min", "e_max", "effective_area", "distance",
+                                                          "inclination", "f_col"]
+    for bad, parameter in [(dict(distance=5 * u.s), "distance"), (dict(distance=1.0, e_max=np.timedelta64(1, "D")),
+                                                                   "e_max")]:
+        arguments = dict(t=1.0, e_min=1.0, e_max=2.0, distance=1.0, inclination=0.0)
+        arguments.update(bad)
+        with pytest.raises(velmora.ParameterError) as refused:
+            method(None, **arguments)
+        assert refused.value.parameter == parameter
