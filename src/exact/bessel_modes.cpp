@@ -68,7 +68,23 @@ double bessel_J(double nu, double x) {
   gsl_sf_result r1, r2;
   gsl_sf_bessel_Jnu_e(nu + 1.0, x, &r1);
   gsl_sf_bessel_Jnu_e(nu + 2.0, x, &r2);
-  return 2.0 * (nu + 1.0) / x * r1.val - r2.val;
+  const double bridged = 2.0 * (nu + 1.0) / x * r1.val - r2.val;
+  if (std::isfinite(bridged)) return bridged;
+  // GSL recurs downwards from nu to mu = nu - round(nu) and normalises by the
+  // ratio J_(mu+1)/J_mu: at a double x where J_mu(x) comes out exactly 0 the
+  // ratio is infinite and the value nan, reported as success. For
+  // 0.5 <= l < 1.5, mu is l - 1 and the modes' arguments are the zeros of
+  // J_(l-1), so this meets them (and J_(l+1), J_(l+2) share the same mu).
+  // The mean of the two neighbours x (1 -+ k eps) is J_nu(x) to within
+  // (k eps x)^2 |J''| / 2, far below rounding; k grows until both are finite.
+  for (int k = 1; k <= 64; k *= 2) {
+    const double h = k * std::numeric_limits<double>::epsilon() * x;
+    gsl_sf_result below, above;
+    if (gsl_sf_bessel_Jnu_e(nu, x - h, &below) == GSL_SUCCESS && gsl_sf_bessel_Jnu_e(nu, x + h, &above) == GSL_SUCCESS &&
+        std::isfinite(below.val) && std::isfinite(above.val))
+      return 0.5 * (below.val + above.val);
+  }
+  return bridged;
 }
 
 namespace {

@@ -29,8 +29,10 @@ void check_order(double l);
 // l - 1 need no reflection formula.
 std::vector<double> bessel_zeros(double l, std::size_t n);
 
-// J_nu(x) for nu >= 0: GSL's value, with the recurrence from the two orders
-// above where GSL's single-point routine gives no finite number.
+// J_nu(x) for nu >= 0: GSL's value; where GSL's single-point routine gives
+// no finite number, the recurrence from the two orders above, and where that
+// fails too (x an exact zero of J_(nu - round(nu)), see the definition), the
+// mean of the neighbours x (1 -+ k eps).
 double bessel_J(double nu, double x);
 
 // What every sum over the modes of one order needs, for the first count()

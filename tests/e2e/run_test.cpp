@@ -301,3 +301,27 @@ INSTANTIATE_TEST_SUITE_P(Orders, NewOrderWithSupply,
                              if (c == '.') c = '_';
                            return name;
                          });
+
+// The shipped default model at an order where GSL's J_l used to give nan at
+// the modes' zeros: every row of every column is a number, column 5 positive
+// and near column 3 (the fit of the same solution, a few per cent apart at l 0.7).
+TEST(ReportedOrder, DefaultModelAtOrderWithNanBeforeWritesOnlyNumbers) {
+  TempDir dir;
+  std::string model = read_file(std::string(VELMORA_SOURCE_DIR) + "/examples/default.par");
+  const std::size_t at = model.find("0.4        # l ");
+  ASSERT_NE(at, std::string::npos);
+  model.replace(at, 3, "0.702859976314623");
+  write_file(dir / "default.par", model);
+  const auto r = run_velmora(dir.path(), "default.par");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string text = read_file(dir / "mdotin_default.dat");
+  EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+  const DataFile f = parse(text);
+  ASSERT_EQ(f.rows.size(), 8u);
+  expect_all_finite(f);
+  for (const auto& row : f.rows) {
+    ASSERT_EQ(row.size(), 5u);
+    EXPECT_GT(row[4], 0.0);
+    EXPECT_TRUE(near_rel(row[4], row[2], 0.05));
+  }
+}
