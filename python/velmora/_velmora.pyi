@@ -33,6 +33,9 @@ class SolutionError(RuntimeError):
 class ParameterFileWarning(UserWarning):
     """An entry of a parameter file that the reader drops although it looks like one."""
 
+class PlausibilityWarning(UserWarning):
+    """A model quantity that is valid but looks like another unit; the message names the value meant."""
+
 class Keyword:
     """A keyword of the parameter file, as the program's reader knows it."""
 
