@@ -91,6 +91,11 @@ class disc_model {
   plan prepare(const double* t, std::size_t n, bool centre) const;
   double sum(double tau, const plan& pl, const double* mode_weight, const double* profile_weight, bool centre) const;
   void profile_values(double x, double* out) const;  // f_k(x), k = 1..K
+  // Whether the outer edge's reflection is negligible at the centre at tau
+  // (texp) for the initial torque, and that torque's centre rate (g/s) in a
+  // disc without an edge.
+  bool infinite_disc_holds(double tau) const;
+  double infinite_disc_rate(double tau) const;
 
   disc_parameters p_;
   double texp_ = 0.0, nu0_ = 0.0, kappa_ = 0.0, hout_ = 0.0, z0_ = 0.0;
