@@ -14,14 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
 #include "output/console.h"
 #include "output/fatal.h"
 #include "run/check.h"
 #include "run/driver.h"
-#include "run/model.h"
-#include "run/settings.h"
 
 namespace {
 

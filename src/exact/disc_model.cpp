@@ -15,7 +15,7 @@
 
 #include "exact/errors.h"
 #include "exact/projections.h"
-#include "run/constants.h"
+#include "model/constants.h"
 
 namespace velmora {
 

@@ -14,7 +14,7 @@
 #include <exception>
 
 #include "exact/bessel_modes.h"
-#include "run/constants.h"
+#include "model/constants.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 #include <gsl/gsl_sf_gamma.h>
 
 #include "exact/bessel_modes.h"
-#include "run/constants.h"
+#include "model/constants.h"
 
 namespace velmora {
 

@@ -7,9 +7,9 @@
 
 #include <gsl/gsl_errno.h>
 
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "numerics/gsl_owners.h"
-#include "run/settings.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "run/model.h"
-#include "run/settings.h"
+#include "model/gmodel.h"
+#include "model/settings.h"
 
 void write_model(FILE* OUT, gmodel* mod) {
   const double b = 2.0 - 0.5 / mod->l;  // exponent of the viscosity law nu = nu0 r^b

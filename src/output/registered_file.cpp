@@ -16,8 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "model/settings.h"
 #include "output/fatal.h"
-#include "run/settings.h"
 
 namespace {
 

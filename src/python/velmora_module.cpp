@@ -35,10 +35,10 @@
 #include "exact/errors.h"
 #include "exact/plausibility.h"
 #include "exact/supply_history.h"
-#include "run/constants.h"
-#include "run/model.h"
-#include "run/parameters.h"
-#include "run/settings.h"
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/parameters.h"
+#include "model/settings.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;

@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "model/gmodel.h"
+#include "model/parameters.h"
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "output/fatal.h"
 #include "output/registered_file.h"
 #include "run/driver.h"
 #include "run/exact_model.h"
-#include "run/model.h"
-#include "run/parameters.h"
 #include "run/run_files.h"
 #include "run/run_supply.h"
-#include "run/settings.h"
 #include "run/validation.h"
 
 namespace {

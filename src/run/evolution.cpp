@@ -9,16 +9,16 @@
 #include <cstdio>
 #include <string>
 
+#include "exact/errors.h"
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
-#include "exact/errors.h"
 #include "run/driver.h"
 #include "run/exact_model.h"
-#include "run/model.h"
 #include "run/run_files.h"
-#include "run/settings.h"
 #include "solver/accretion_rate.h"
 #include "solver/initial_torque.h"
 #include "solver/snapshot.h"
@@ -62,14 +62,14 @@ void run_evolution(gmodel* mod) {
   const velmora::disc_model exact(exact_parameters_of(mod));
 
   set_run_context("the initial torque profile", NAN);
-  set_initial_F(mod);
+  set_initial_F(mod, initial_profile_name());
 
   for (int i = 0; i < NUM_TIME; ++i) {
     const double t = MIN_TIME * std::pow(step, static_cast<double>(i));
     std::printf(" Now t=%.4f s =%.4f days = %.4f * texp\n", t, t / phys::seconds_per_day, t / mod->texp);
     if (save >= 1) {
       set_run_context("the torque profile snapshot", t);
-      save_F_t(t, mod, i);
+      save_F_t(t, mod, snapshot_name(i));
     }
     set_run_context("the inner accretion rate", t);
     const double mdin = mdot_in_t1(t, &abserr, mod);

@@ -2,8 +2,8 @@
 #include "run/exact_model.h"
 
 #include "exact/plausibility.h"
-#include "run/constants.h"
-#include "run/model.h"
+#include "model/constants.h"
+#include "model/gmodel.h"
 #include "run/run_supply.h"
 
 velmora::disc_parameters exact_parameters_of(const gmodel* mod) {

@@ -11,7 +11,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include "run/settings.h"
+#include "model/settings.h"
 
 namespace {
 

@@ -1,52 +1,20 @@
-// The run's outer supply history and the table-driven supply law.
+// The run's outer supply: built at set-up and handed down to the solver.
 //
 // The solver reaches the supply only through the model's two function
 // pointers. For a table they point at table_supply_rate and
-// table_supply_derivative, which read the history kept here; the built-in
-// law keeps its own functions (mdot_out_m94), so its runs are unchanged.
+// table_supply_derivative, which read the history handed to the solver
+// (solver/supply_source.h); the built-in law keeps its own functions
+// (mdot_out_m94), so its runs are unchanged.
 #include "run/run_supply.h"
 
 #include <cstdio>
 #include <sys/stat.h>
-#include <utility>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/fatal.h"
-#include "run/model.h"
 #include "run/run_files.h"
-#include "run/settings.h"
 #include "solver/supply_law.h"
-
-namespace {
-
-struct kept_supply {
-  std::shared_ptr<const velmora::supply_history> history =
-      std::make_shared<const velmora::supply_history>(velmora::supply_history::none());
-  unsigned long version = 0;
-};
-
-kept_supply& kept() {
-  static kept_supply k;
-  return k;
-}
-
-}  // namespace
-
-const velmora::supply_history& run_supply() { return *kept().history; }
-
-std::shared_ptr<const velmora::supply_history> shared_run_supply() { return kept().history; }
-
-void set_run_supply(velmora::supply_history supply) {
-  kept().history = std::make_shared<const velmora::supply_history>(std::move(supply));
-  ++kept().version;
-}
-
-unsigned long run_supply_version() { return kept().version; }
-
-double table_supply_rate(double t) { return run_supply().rate(t); }
-
-double table_supply_derivative(double t) { return run_supply().derivative(t); }
-
-bool supply_from_table(const gmodel* mod) { return mod->accr_out == &table_supply_rate; }
 
 bool prepare_run_supply(gmodel* mod, std::string* why) {
   switch (mod->flag_outer) {

@@ -25,16 +25,16 @@
 
 #include <unistd.h>
 
+#include "model/gmodel.h"
+#include "model/parameters.h"
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "output/fatal.h"
 #include "output/registered_file.h"
 #include "run/driver.h"
 #include "run/exact_model.h"
-#include "run/model.h"
-#include "run/parameters.h"
 #include "run/run_files.h"
 #include "run/run_supply.h"
-#include "run/settings.h"
 #include "run/validation.h"
 #include "solver/supply_law.h"
 #include "tables/bessel_zeros.h"
@@ -61,7 +61,7 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
   if (mod->texp == 0.0 && mod->kappa != 0.0) {
     mod->nu0 = (l * l * KAPPA_NUMERATOR) /
                (mod->kappa * mod->kappa * KAPPA_DENOMINATOR * std::pow(phys::G * mod->mass, 0.5 / l));
-    get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), nullptr, nullptr);
+    get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), nullptr, nullptr, check_only != 0);
     mod->texp = viscous_time_times_nu0(mod) / mod->nu0;
   }
 
@@ -75,7 +75,7 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
   // Only the supply series of mode 2 reads the coefficients.
   const bool supply_series = mod->flag_outer == 2;
   get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), supply_series ? mod->constl1.data() : nullptr,
-             supply_series ? mod->constl2.data() : nullptr);
+             supply_series ? mod->constl2.data() : nullptr, check_only != 0);
 
   mod->nu0 = viscous_time_times_nu0(mod) / mod->texp;
   mod->kappa = std::sqrt((l * l * KAPPA_NUMERATOR) /

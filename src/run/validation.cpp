@@ -7,11 +7,11 @@
 
 #include "exact/bessel_modes.h"
 #include "exact/errors.h"
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/fatal.h"
 #include "run/exact_model.h"
-#include "run/model.h"
 #include "run/run_files.h"
-#include "run/settings.h"
 #include "solver/initial_torque.h"
 #include "tables/mesh.h"
 

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "run/settings.h"
+#include "model/settings.h"
 
 struct accretion_fit {
   double mdot;    // 2 pi c1 / hout, g/s, with c1 the least-squares slope of F = c1 xi

@@ -18,12 +18,12 @@
 #include <gsl/gsl_fit.h>
 #include <gsl/gsl_math.h>
 
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/integrand_records.h"
+#include "model/settings.h"
 #include "numerics/quadrature.h"
 #include "output/fatal.h"
-#include "run/constants.h"
-#include "run/integrand_records.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "solver/accretion_fit.h"
 #include "solver/node_prefetch.h"
 #include "solver/torque.h"

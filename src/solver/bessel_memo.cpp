@@ -18,10 +18,10 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_sf_bessel.h>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
-#include "run/model.h"
-#include "run/settings.h"
 
 namespace {
 

@@ -37,11 +37,11 @@
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_sf_bessel.h>
 
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/integrand_records.h"
+#include "model/settings.h"
 #include "output/fatal.h"
-#include "run/constants.h"
-#include "run/integrand_records.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "solver/bessel_memo.h"
 
 namespace {

@@ -14,7 +14,8 @@
 // F_initial is evaluated for every abscissa of the torque integral, so it
 // always evaluates the formula (five pow and one sqrt) and never touches a
 // table. set_initial_F runs once before the time loop: it writes the initial
-// profile on the 99-point mesh to "F_x_<NAME>.dat" (put in place when
+// profile on the 99-point mesh to the file the driver names, "F_x_<NAME>.dat"
+// (put in place when
 // complete) and keeps it in zero_interp for the snapshots. Units: CGS.
 #include "solver/initial_torque.h"
 
@@ -23,13 +24,12 @@
 #include <cstdio>
 #include <string>
 
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
-#include "run/constants.h"
-#include "run/model.h"
-#include "run/run_files.h"
-#include "run/settings.h"
 #include "tables/mesh.h"
 
 namespace {
@@ -73,7 +73,7 @@ double F_initial(double x, gmodel* mod) {
   return inside_ignition_zone(r, mod) ? F : 0.0;
 }
 
-void set_initial_F(gmodel* mod) {
+void set_initial_F(gmodel* mod, const std::string& name) {
   std::printf("Begin set_initial_F ()\n");
 
   std::array<double, NUM_COOR> x1{};
@@ -86,7 +86,6 @@ void set_initial_F(gmodel* mod) {
   }
 
   std::printf("\nsave initial F begins\n");
-  const std::string name = initial_profile_name();
   pending_file file = open_pending_file(name.c_str());
   FILE* OUT = file.stream;
   write_model(OUT, mod);

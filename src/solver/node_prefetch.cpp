@@ -10,9 +10,9 @@
 
 #include <gsl/gsl_integration.h>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "numerics/helper_thread.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "solver/bessel_memo.h"
 
 namespace {

@@ -47,12 +47,12 @@
 #include <gsl/gsl_sf_bessel.h>
 #include <gsl/gsl_sf_gamma.h>
 
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
-#include "run/constants.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "solver/initial_torque.h"
 #include "solver/supply_series.h"
 

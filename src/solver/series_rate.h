@@ -6,7 +6,7 @@
 
 #include <gsl/gsl_math.h>
 
-#include "run/settings.h"
+#include "model/settings.h"
 
 struct gmodel;
 

@@ -1,4 +1,5 @@
-// Torque profile at one output time, "F_x<ti>.dat", put in place only when
+// Torque profile at one output time, the file named by the driver
+// ("F_x<ti>.dat"), put in place only when
 // complete (a run stopped meanwhile leaves the earlier file of that name).
 //
 // Writes the model header, a seven-column legend and one line per point of
@@ -16,12 +17,11 @@
 #include <cstdio>
 #include <string>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/data_file.h"
 #include "output/model_header.h"
 #include "output/registered_file.h"
-#include "run/model.h"
-#include "run/run_files.h"
-#include "run/settings.h"
 #include "solver/node_prefetch.h"
 #include "solver/torque.h"
 #include "tables/mesh.h"
@@ -33,14 +33,13 @@ static_assert(sizeof snapshot_legend - 1 == 39, "legend of a snapshot is 39 byte
 
 }  // namespace
 
-void save_F_t(double t, gmodel* mod, int ti) {
+void save_F_t(double t, gmodel* mod, const std::string& name) {
   std::printf("\nsave_F_t begins\n");
 
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX * mod->a, mod->a, NUM_COOR, MESH_LINEAR, x.data());
   prefetch_field_rows(x.data() + 1, NUM_COOR - 1, t, mod);
 
-  const std::string name = snapshot_name(ti);
   pending_file file = open_pending_file(name.c_str());
   FILE* OUT = file.stream;
   write_model(OUT, mod);

@@ -28,12 +28,12 @@
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_spline.h>
 
+#include "model/gmodel.h"
+#include "model/integrand_records.h"
+#include "model/settings.h"
 #include "numerics/gsl_owners.h"
 #include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
-#include "run/integrand_records.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "solver/green.h"
 #include "tables/mesh.h"
 

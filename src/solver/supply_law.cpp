@@ -15,8 +15,8 @@
 
 #include <cmath>
 
-#include "run/constants.h"
-#include "run/settings.h"
+#include "model/constants.h"
+#include "model/settings.h"
 
 namespace {
 

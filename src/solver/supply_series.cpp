@@ -31,14 +31,14 @@
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_sf_bessel.h>
 
+#include "model/gmodel.h"
+#include "model/integrand_records.h"
+#include "model/settings.h"
 #include "numerics/helper_thread.h"
 #include "numerics/quadrature.h"
 #include "output/fatal.h"
-#include "run/integrand_records.h"
-#include "run/model.h"
-#include "run/run_supply.h"
-#include "run/settings.h"
 #include "solver/bessel_memo.h"
+#include "solver/supply_source.h"
 
 double integrant_tii(double tau, void* p) {
   const auto* params = static_cast<const my_Green_params4*>(p);

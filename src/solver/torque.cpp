@@ -27,12 +27,12 @@
 
 #include <gsl/gsl_math.h>
 
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/integrand_records.h"
+#include "model/settings.h"
 #include "numerics/quadrature.h"
 #include "output/fatal.h"
-#include "run/constants.h"
-#include "run/integrand_records.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "solver/green.h"
 #include "solver/initial_torque.h"
 #include "solver/node_prefetch.h"

@@ -32,8 +32,8 @@
 #include "exact/bessel_modes.h"
 #include "exact/projections.h"
 #include "generated/bessel_tables.h"
+#include "model/settings.h"
 #include "output/fatal.h"
-#include "run/settings.h"
 
 namespace {
 
@@ -73,8 +73,8 @@ void compute_coefficients(double l, const double* zeroes, int begin, int end, do
 
 bool order_in_range(double order) { return order >= velmora::MIN_ORDER && order <= velmora::MAX_ORDER; }
 
-void get_zeroes(int size, double order, double* zeroes, double* constl1, double* constl2) {
-  if (check_only == 0) {
+void get_zeroes(int size, double order, double* zeroes, double* constl1, double* constl2, bool quiet) {
+  if (!quiet) {
     std::printf("\nBegin get_zeroes()\n");
     std::printf("Bessel order=%e  Series length=%d\n", order, size);
   }

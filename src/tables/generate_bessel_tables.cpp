@@ -32,8 +32,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "model/constants.h"
 #include "numerics/gsl_owners.h"
-#include "run/constants.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <sys/resource.h>
 
-#include "run/parameters.h"
+#include "model/parameters.h"
 #include "support/test_support.h"
 
 using testing_support::read_file;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "model/gmodel.h"
 #include "output/model_header.h"
-#include "run/model.h"
 #include "support/test_support.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "model/settings.h"
 #include "output/fatal.h"
 #include "output/registered_file.h"
-#include "run/settings.h"
 #include "support/test_support.h"
 
 using testing_support::run_forked;

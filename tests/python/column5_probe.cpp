@@ -10,13 +10,13 @@
 #include <cstdio>
 
 #include "exact/disc_model.h"
+#include "model/gmodel.h"
+#include "model/parameters.h"
+#include "model/settings.h"
 #include "output/registered_file.h"
 #include "run/driver.h"
 #include "run/exact_model.h"
-#include "run/model.h"
-#include "run/parameters.h"
 #include "run/run_supply.h"
-#include "run/settings.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "run/driver.h"
-#include "run/model.h"
 #include "run/run_supply.h"
-#include "run/settings.h"
 #include "support/test_support.h"
 
 using testing_support::near_rel;

@@ -6,7 +6,7 @@
 
 #include <gsl/gsl_deriv.h>
 
-#include "run/integrand_records.h"
+#include "model/integrand_records.h"
 #include "solver/green.h"
 #include "solver_fixture.h"
 

@@ -80,7 +80,6 @@ class InitialProfileFile : public ::testing::Test {
  protected:
   void SetUp() override {
     testing_support::reset_globals();
-    std::snprintf(NAME.data(), NAME.size(), "ring1");
     old_dir = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
   }
@@ -99,7 +98,7 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
   mod.r_ign_out = mod.r_out_vis;
   mod.zero_interp.fill(0.0);
   const std::string head = solver_testing::header_text(&mod);
-  const std::string out = solver_testing::captured_stdout([&] { set_initial_F(&mod); });
+  const std::string out = solver_testing::captured_stdout([&] { set_initial_F(&mod, "F_x_ring1.dat"); });
   EXPECT_EQ(out,
             "Begin set_initial_F ()\n\nsave initial F begins\nSave F(x,t) distribution to F_x_ring1.dat\n");
 
@@ -129,12 +128,11 @@ TEST_F(InitialProfileFile, FormatAndStoredProfile) {
 // open whole and is refused there, not cut to a name that fits.
 TEST_F(InitialProfileFile, OverlongNameIsRefusedWhole) {
   const std::string run_name(NAME_CAPACITY - 8, 'n');
-  std::snprintf(NAME.data(), NAME.size(), "%s", run_name.c_str());
   gmodel mod = make_model(0.5);
   EXPECT_EXIT(
       {
         solver_testing::stdout_to_stderr();
-        set_initial_F(&mod);
+        set_initial_F(&mod, "F_x_" + run_name + ".dat");
       },
       ::testing::ExitedWithCode(100), "File name is too long: F_x_" + run_name + "\\.dat");
 }

@@ -37,7 +37,7 @@ TEST(Snapshot, FileFormat) {
   const double t = 2.0 * mod.texp;
 
   const std::string head = solver_testing::header_text(&mod);  // the record as save_F_t finds it
-  const std::string out = captured_stdout([&] { save_F_t(t, &mod, 12); });
+  const std::string out = captured_stdout([&] { save_F_t(t, &mod, "F_x12.dat"); });
   EXPECT_EQ(out.rfind("\nsave_F_t begins\nSave F(x,t) distribution to F_x12.dat\n", 0), 0u);
   EXPECT_EQ(solver_testing::count_of(out, "\nCalculate F_x_t at x="), NUM_COOR);
 

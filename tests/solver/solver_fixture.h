@@ -12,10 +12,10 @@
 
 #include <gsl/gsl_sf_bessel.h>
 
+#include "model/constants.h"
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/model_header.h"
-#include "run/constants.h"
-#include "run/model.h"
-#include "run/settings.h"
 #include "support/test_support.h"
 
 namespace solver_testing {

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "run/settings.h"
+#include "model/settings.h"
 #include "solver/supply_law.h"
 #include "support/test_support.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "run/integrand_records.h"
+#include "model/integrand_records.h"
 #include "solver/accretion_rate.h"
 #include "solver/initial_torque.h"
 #include "solver/torque.h"

@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "run/settings.h"
+#include "model/settings.h"
 
 namespace testing_support {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <utility>
 
+#include "model/settings.h"
 #include "numerics/gsl_owners.h"
-#include "run/settings.h"
 #include "support/test_support.h"
 #include "tables/bessel_zeros.h"
 

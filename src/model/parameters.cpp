@@ -16,7 +16,7 @@
 //
 // After the scan, r_ign_in and r_ign_out are converted from units of
 // r_out_disk to cm and texp from days to seconds.
-#include "run/parameters.h"
+#include "model/parameters.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,9 +27,9 @@
 #include <cstring>
 #include <string>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/fatal.h"
-#include "run/model.h"
-#include "run/settings.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "run/model.h"
-#include "run/parameters.h"
-#include "run/settings.h"
+#include "model/gmodel.h"
+#include "model/parameters.h"
+#include "model/settings.h"
 #include "support/test_support.h"
 
 using testing_support::run_forked;

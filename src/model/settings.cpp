@@ -1,5 +1,5 @@
 // Storage of the run settings and utility globals, with their start values.
-#include "run/settings.h"
+#include "model/settings.h"
 
 double r_inner_dotM = 0.0;
 double MAX_TIME = 0.0;

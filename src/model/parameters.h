@@ -7,9 +7,9 @@
 #include <functional>
 #include <variant>
 
+#include "model/gmodel.h"
+#include "model/settings.h"
 #include "output/fatal.h"
-#include "run/model.h"
-#include "run/settings.h"
 
 // Where the value of a keyword goes: a real, an integer or a text of at most
 // 599 characters (the whole token).

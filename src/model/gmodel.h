@@ -14,8 +14,8 @@
 #include <array>
 #include <cmath>
 
-#include "run/constants.h"
-#include "run/settings.h"
+#include "model/constants.h"
+#include "model/settings.h"
 
 // Outer supply law: rate (g/s) or its derivative (g/s^2) as a function of time (s).
 using supply_law = double (*)(double);
