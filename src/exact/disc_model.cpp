@@ -500,7 +500,13 @@ void disc_model::mdot_in(const double* t, std::size_t n, double* out) const {
   const plan pl = prepare(t, n, true);
   std::array<double, MAX_ORDERS> profile{};
   for (int k = 0; k < supply_->K; ++k) profile[k] = supply_->a[k][0];
-  for (std::size_t j = 0; j < n; ++j) out[j] = sum(t[j] / texp_, pl, pl.modes->centre.data(), profile.data(), true);
+  // The true rate is never negative (the torque is not negative and 0 at the
+  // centre); where the sums' rounding noise would make it so, 0 is nearer the
+  // truth. A nan stays a nan.
+  for (std::size_t j = 0; j < n; ++j) {
+    const double v = sum(t[j] / texp_, pl, pl.modes->centre.data(), profile.data(), true);
+    out[j] = v < 0.0 ? 0.0 : v;
+  }
 }
 
 double disc_model::mdot_in(double t) const {
