@@ -197,6 +197,50 @@ Disc make_disc(double mass, double mdisk, double r_out_disk, double l, double r_
   return Disc(make_model(p), std::move(table), std::nullopt);
 }
 
+// A number argument: anything Python takes as a float (int, float, numpy
+// scalars), never a str; another type raises TypeError naming the parameter.
+double real_argument(const py::handle& value, const char* name) {
+  if (!PyUnicode_Check(value.ptr()) && !PyBytes_Check(value.ptr())) {
+    const double v = PyFloat_AsDouble(value.ptr());
+    if (!(v == -1.0 && PyErr_Occurred())) return v;
+    PyErr_Clear();
+  }
+  throw py::type_error(std::string(name) + ": a number is needed, not " +
+                       py::str(py::type::of(value).attr("__name__")).cast<std::string>() + " " +
+                       py::repr(value).cast<std::string>().substr(0, 40));
+}
+
+// A whole-number argument (int, bool, numpy integers) within the range of int.
+int integer_argument(const py::handle& value, const char* name) {
+  PyObject* index = PyNumber_Index(value.ptr());
+  if (index == nullptr) {
+    PyErr_Clear();
+    throw py::type_error(std::string(name) + ": a whole number is needed, not " +
+                         py::str(py::type::of(value).attr("__name__")).cast<std::string>() + " " +
+                         py::repr(value).cast<std::string>().substr(0, 40));
+  }
+  const long long v = PyLong_AsLongLong(index);
+  Py_DECREF(index);
+  if ((v == -1 && PyErr_Occurred()) || v < INT_MIN || v > INT_MAX) {
+    PyErr_Clear();
+    throw invalid_parameter(name, std::string(name) + " = " + py::repr(value).cast<std::string>().substr(0, 40) +
+                                      " is outside the range of an integer");
+  }
+  return static_cast<int>(v);
+}
+
+// The constructor's arguments, each checked for its type by name.
+Disc make_disc_of_arguments(const py::object& mass, const py::object& mdisk, const py::object& r_out_disk,
+                            const py::object& l, const py::object& r_ign_in, const py::object& r_ign_out,
+                            const py::object& sigma_index, const py::object& texp, const py::object& kappa,
+                            const py::object& flag_outer, const py::object& mdot_out, const py::object& supply_file) {
+  return make_disc(real_argument(mass, "mass"), real_argument(mdisk, "mdisk"), real_argument(r_out_disk, "r_out_disk"),
+                   real_argument(l, "l"), real_argument(r_ign_in, "r_ign_in"), real_argument(r_ign_out, "r_ign_out"),
+                   real_argument(sigma_index, "sigma_index"), real_argument(texp, "texp"),
+                   real_argument(kappa, "kappa"), integer_argument(flag_outer, "flag_outer"),
+                   real_argument(mdot_out, "mdot_out"), supply_file);
+}
+
 // The keyword a refusal of the reader names: "...: <keyword> = <value> ...".
 std::string keyword_of_refusal(const std::string& why) {
   const auto colon = why.find(": ");
@@ -454,17 +498,17 @@ Disc replace(const Disc& d, const py::kwargs& changes) {
   for (const auto& item : changes) {
     const std::string key = item.first.cast<std::string>();
     const py::handle value = item.second;
-    if (key == "mass") p.mass = value.cast<double>();
-    else if (key == "mdisk") p.mdisk = value.cast<double>();
-    else if (key == "r_out_disk") p.r_out_disk = value.cast<double>();
-    else if (key == "l") p.l = value.cast<double>();
-    else if (key == "r_ign_in") p.r_ign_in = value.cast<double>();
-    else if (key == "r_ign_out") p.r_ign_out = value.cast<double>();
-    else if (key == "sigma_index") p.sigma_index = value.cast<double>();
-    else if (key == "texp") p.texp = value.cast<double>();
-    else if (key == "kappa") p.kappa = value.cast<double>();
-    else if (key == "flag_outer") p.flag_outer = value.cast<int>();
-    else if (key == "mdot_out") p.mdot_out = value.cast<double>();
+    if (key == "mass") p.mass = real_argument(value, "mass");
+    else if (key == "mdisk") p.mdisk = real_argument(value, "mdisk");
+    else if (key == "r_out_disk") p.r_out_disk = real_argument(value, "r_out_disk");
+    else if (key == "l") p.l = real_argument(value, "l");
+    else if (key == "r_ign_in") p.r_ign_in = real_argument(value, "r_ign_in");
+    else if (key == "r_ign_out") p.r_ign_out = real_argument(value, "r_ign_out");
+    else if (key == "sigma_index") p.sigma_index = real_argument(value, "sigma_index");
+    else if (key == "texp") p.texp = real_argument(value, "texp");
+    else if (key == "kappa") p.kappa = real_argument(value, "kappa");
+    else if (key == "flag_outer") p.flag_outer = integer_argument(value, "flag_outer");
+    else if (key == "mdot_out") p.mdot_out = real_argument(value, "mdot_out");
     else if (key == "supply_file") {
       const auto path = path_of(py::reinterpret_borrow<py::object>(value), "supply_file");
       table = path ? std::optional<supply_table>(read_table(*path)) : std::nullopt;
@@ -735,7 +779,7 @@ naming the keyword.)");
         "Seconds per std::exp over n calls, for bench/python_speed.py.");
 
   py::class_<Disc>(m, "Disc", DISC_DOC)
-      .def(py::init(&make_disc), py::kw_only(), "mass"_a = 0.0, "mdisk"_a = 0.0, "r_out_disk"_a = 0.0, "l"_a = 0.0,
+      .def(py::init(&make_disc_of_arguments), py::kw_only(), "mass"_a = 0.0, "mdisk"_a = 0.0, "r_out_disk"_a = 0.0, "l"_a = 0.0,
            "r_ign_in"_a = 0.0, "r_ign_out"_a = 0.0, "sigma_index"_a = 0.0, "texp"_a = 0.0, "kappa"_a = 0.0,
            "flag_outer"_a = 0, "mdot_out"_a = 0.0, "supply_file"_a = py::none())
       .def_static("from_file", &from_file, "path"_a,
@@ -794,6 +838,13 @@ t (s), from F = 3/2 nu Sigma h. The result has the shape t.shape + r.shape: out[
           },
           "t"_a, "The number of Bessel modes the rate's sums take at times t (s): what a call of mdot costs per time.")
       .def(py::pickle(&state_of, &disc_of_state))
+      // Every protocol, 0 and 1 included, rebuilds a Disc as protocol 2 does:
+      // a new instance given the state by __setstate__.
+      .def("__reduce__",
+           [](const py::object& self) {
+             return py::make_tuple(py::module_::import("copyreg").attr("__newobj__"), py::make_tuple(py::type::of(self)),
+                                   self.attr("__getstate__")());
+           })
       .def("output_times", &output_times,
            "The program's output times (s) of a model read from a parameter file: NUM_TIME times from MIN_TIME "
            "to MAX_TIME texp, spaced logarithmically.")
