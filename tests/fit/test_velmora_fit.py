@@ -1,58 +1,29 @@
-"""Tests of tools/velmora-fit: recovery of known parameters, the coverage of
-its 1-sigma errors, agreement of the sampler with least squares, the
-refusals, and the best-fit parameter file run by the program itself."""
-import importlib.machinery
-import importlib.util
+"""Tests of velmora.fit (velmora-fit): recovery of known parameters, the
+coverage of its 1-sigma errors, agreement of the sampler with least squares,
+the refusals, and the best-fit parameter file run by the program itself."""
 import json
 import os
 import subprocess
-import sys
-import types
 
 import numpy as np
 import pytest
 
-import velmora
-
-SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-TOOL = os.path.join(SOURCE, "tools", "velmora-fit")
-START_PAR = os.path.join(SOURCE, "examples", "outburst_start.par")
-EXAMPLE = os.path.join(SOURCE, "examples", "outburst_synthetic.txt")
-DAY = 86400.0
+from velmora import fit
+from conftest import (BASE, DAY, EXAMPLE, START_PAR, TRUTH, dataset, fixed_values, least_squares, run_tool,
+                      synthetic)
 
 
-def load_tool():
-    loader = importlib.machinery.SourceFileLoader("velmora_fit", TOOL)
-    module = types.ModuleType(loader.name)
-    loader.exec_module(module)
-    return module
-
-
-fit = load_tool()
-BASE = velmora.Disc.from_file(START_PAR)
-TRUTH = {"texp": 20.0, "mdisk": 1e25, "t0": 100.0}
-
-
-def synthetic(rng, n, truth=TRUTH, rel=0.05):
-    """Times after t0 (days) and rates with Gaussian errors of rel."""
-    t = truth["t0"] + np.sort(np.concatenate([rng.uniform(0.3, 5, n // 5), rng.uniform(5, 100, n - n // 5)]))
-    mdot = BASE.replace(texp=truth["texp"], mdisk=truth["mdisk"]).mdot((t - truth["t0"]) * DAY)
-    err = rel * mdot
-    return t, mdot + err * rng.standard_normal(n), err
-
-
-def least_squares(t, y, err, free, start):
-    params = [fit.Parameter(name, start[name], *bounds, log)
-              for name, bounds, log in [("texp", (1.0, 200.0), True), ("mdisk", (1e23, 1e27), True),
-                                        ("t0", (start["t0"] - 10, t[0]), False)] if name in free]
-    model = fit.Model(BASE, params, {"t0": TRUTH["t0"]}, t, "mdot", 1.0)
-    return fit.least_squares_fit(model, y, err)
+def rate_params(free, start, t_first):
+    return [fit.Parameter(name, start[name], *bounds, kind)
+            for name, bounds, kind in [("texp", (1.0, 200.0), "log"), ("mdisk", (1e23, 1e27), "log"),
+                                       ("t0", (start.get("t0", 0) - 10, t_first), "flat")] if name in free]
 
 
 def test_least_squares_recovers_known_parameters_within_three_sigma():
     rng = np.random.default_rng(5)
     t, y, err = synthetic(rng, 60)
-    ls = least_squares(t, y, err, ("texp", "mdisk", "t0"), {"texp": 35.0, "mdisk": 3e24, "t0": 97.0})
+    ls = least_squares([dataset(t, y, err)], rate_params(("texp", "mdisk", "t0"),
+                                                          {"texp": 35.0, "mdisk": 3e24, "t0": 97.0}, t[0]))
     assert ls["success"]
     for name in ("texp", "mdisk", "t0"):
         assert abs(ls["best"][name] - TRUTH[name]) < 3 * ls["error"][name], name
@@ -68,15 +39,11 @@ def test_one_sigma_intervals_cover_the_truth_in_about_68_percent():
     trials = 300
     for _ in range(trials):
         t, y, err = synthetic(rng, 15, rel=0.1)
-        ls = least_squares(t, y, err, ("texp", "mdisk"), {"texp": 22.0, "mdisk": 1.1e25, "t0": TRUTH["t0"]})
+        ls = least_squares([dataset(t, y, err)], rate_params(("texp", "mdisk"), {"texp": 22.0, "mdisk": 1.1e25}, t[0]))
         for name in hits:
             hits[name] += abs(ls["best"][name] - TRUTH[name]) < ls["error"][name]
     for name, n in hits.items():
         assert 0.60 <= n / trials <= 0.76, (name, n / trials)
-
-
-def run_tool(args, cwd):
-    return subprocess.run([sys.executable, TOOL] + args, cwd=cwd, capture_output=True, text=True)
 
 
 def test_short_mcmc_reproduces_least_squares(tmp_path):
@@ -102,10 +69,7 @@ def test_short_mcmc_reproduces_least_squares(tmp_path):
         assert abs(ls["best"][name] - truth) < 3 * ls["error"][name], name
 
 
-def test_best_fit_file_reproduces_the_curve_with_the_program(tmp_path):
-    binary = os.environ.get("VELMORA_BINARY")
-    if not binary:
-        pytest.skip("VELMORA_BINARY not set (CTest sets it)")
+def test_best_fit_file_reproduces_the_curve_with_the_program(tmp_path, binary):
     r = run_tool([START_PAR, EXAMPLE, "--free", "texp,mdisk", "--t0", "58000", "--observable", "flux",
                   "--distance", "5kpc", "--quiet", "--no-plots", "-o", "out"], tmp_path)
     assert r.returncode == 0, r.stderr
@@ -132,7 +96,7 @@ REFUSALS = [
     ("too few points", "1 1e25 1e-9\n2 8e24 1e-9\n", None, ["--free", "texp,mdisk"], 3, "too few"),
     ("datum before t0", GOOD, None, ["--free", "texp", "--t0", "1.5"], 3, "not after the start"),
     ("not a keyword", GOOD, None, ["--free", "texp,viscosity"], 4, "'viscosity' is not one"),
-    ("fixed keyword", GOOD, None, ["--free", "mass"], 4, "'mass' is not one"),
+    ("fixed keyword", GOOD, None, ["--free", "kappa"], 4, "'kappa' is not one"),
     ("start outside bounds", GOOD, None, ["--free", "texp", "--bound", "texp=1,10"], 4, "outside its bounds"),
     ("log prior at zero", GOOD, None, ["--free", "sigma_index", "--log", "sigma_index"], 4, "positive bounds"),
     ("t0 bound after data", GOOD, None, ["--free", "t0", "--t0", "0", "--bound", "t0=-5,3"], 4, "after the first"),
@@ -158,13 +122,22 @@ def test_refusals_come_before_any_work(tmp_path, name, data, par, extra, status,
 
 def test_rescaled_starting_model_equals_the_model_made_anew():
     # The sampler's shortcut Mdot(t; texp, mdisk) = (mdisk/mdisk_s)(texp_s/texp)
-    # Mdot_s(t texp_s/texp) against replace(); they differ only by rounding.
+    # Mdot_s(t texp_s/texp) against replace(), for two data sets (the rate
+    # and a flux with its calibration factor free); they differ only by rounding.
     t = np.linspace(100.2, 250.0, 40)
-    params = [fit.Parameter("texp", 30.0, 1.0, 200.0, True), fit.Parameter("mdisk", 5e24, 1e23, 1e27, True),
-              fit.Parameter("t0", 99.0, 90.0, 100.0, False)]
-    fixed = {"texp": 30.0, "mdisk": 5e24, "t0": 99.0}
-    U = np.array([[np.log10(12.0), 25.3, 99.5], [np.log10(45.0), 24.1, 92.0], [np.log10(30.0), np.log10(5e24), 99.0]])
+    params = [fit.Parameter("texp", 30.0, 1.0, 200.0, "log"), fit.Parameter("mdisk", 5e24, 1e23, 1e27, "log"),
+              fit.Parameter("t0", 99.0, 90.0, 100.0, "flat"), fit.Parameter("cal2", 1.0, 0.1, 10.0, "log")]
+    fixed = fixed_values(texp=30.0, mdisk=5e24, t0=99.0, distance=1.5e22)
+    sets = [dataset(t, t, t), dataset(t[::3], t[::3], t[::3], observable="flux", index=2)]
+    U = np.array([[np.log10(12.0), 25.3, 99.5, 0.1], [np.log10(45.0), 24.1, 92.0, -0.3],
+                  [np.log10(30.0), np.log10(5e24), 99.0, 0.0]])
     base = BASE.replace(texp=30.0, mdisk=5e24)
-    scaled = fit.Model(base, params, fixed, t, "mdot", 1.0, scalable=True).predict_many(U)
-    anew = fit.Model(base, params, fixed, t, "mdot", 1.0, scalable=False).predict_many(U)
+    scaled_model = fit.Model(base, params, fixed, sets, scalable=True)
+    assert scaled_model.scalable
+    scaled = scaled_model.predict_many(U)
+    anew = fit.Model(base, params, fixed, sets, scalable=False).predict_many(U)
     np.testing.assert_allclose(scaled, anew, rtol=1e-12)
+    # the flux: eta c^2 / (4 pi d^2) times the rate, times cal2
+    k = t.size
+    np.testing.assert_allclose(anew[1, k:] / anew[1, :k][::3],
+                               10 ** -0.3 * 0.1 * 2.99792458e10 ** 2 / (4 * np.pi * 1.5e22 ** 2), rtol=1e-12)
