@@ -900,7 +900,7 @@ def write_bestfit_par(path, values, best, t_model, data_names, t0, par_dir):
     header = (f"Best fit of velmora-fit to {', '.join(data_names)}. Fitted keywords: {fitted}. Time 0 of this run "
               f"is t0 = {t0:.10g} days in the data's time system; MIN_TIME and MAX_TIME span the data.\n\n")
     with open(path, "w") as f:
-        f.write(header.replace("#", " ") + _format_parameter_file(values))
+        f.write(header.replace("#", " ") + velmora.format_parameter_file(values))
 
 
 def figures(outdir, model, ls_u, mc, t0_best, which=("fit", "trace", "pair")):
@@ -1146,29 +1146,13 @@ def check_args(args):
             raise Refusal(EXIT_USAGE, "--processes must be at least 1")
 
 
-def _read_parameter_file(path):  # TEMPORARY until the module's reader lands
-    if hasattr(velmora, "read_parameter_file"):
-        return velmora.read_parameter_file(path)
-    d = velmora.Disc.from_file(path)
-    v = dict(d.parameters)
-    v.update(d.run_settings)
-    return v
-
-
-def _format_parameter_file(values):  # TEMPORARY
-    if hasattr(velmora, "format_parameter_file"):
-        return velmora.format_parameter_file(values)
-    return "".join(f"{v if not isinstance(v, float) else '%.17g' % v} # {k}\n" for k, v in values.items()
-                   if v is not None)
-
-
 def read_start(path):
     """The parameter file's values, through the module's reader; its warnings
     on dropped entries shown as the reader gives them."""
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            values = _read_parameter_file(path)
+            values = velmora.read_parameter_file(path)
     except OSError as e:
         raise Refusal(EXIT_MODEL, f"cannot read the parameter file {path}: {e.strerror or e}")
     except (ValueError, UnicodeError) as e:
