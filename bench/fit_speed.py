@@ -1,24 +1,24 @@
 #!/usr/bin/python3
-"""Speed of velmora-fit: the cost of one model evaluation inside a fit against
-the bare evaluation of the same model.
+"""Speed of velmora-fit (velmora.fit): the cost of a new model per parameter,
+a least-squares fit, and the MCMCs of the fitting issue.
 
-Synthetic data: 100 epochs of the inner accretion rate of
-examples/outburst_start.par with texp = 20 d, mdisk = 1e25 g, t0 = 58000,
-errors of 5 % (seeded). Timed, one after the other in one run:
-  bare      disc.mdot on the 100 epochs of a model already set up;
-  lsq       a least-squares fit of texp, mdisk, t0 (velmora-fit's own path);
-  mcmc      an emcee run of 32 walkers x 5000 steps (velmora-fit's own path,
-            one process, all walkers of a step in one call).
-Cost per evaluation inside a fit = its time / the model evaluations it made
-(the Jacobian's included). Times are the CPU time of this process
-(time.process_time): on a shared machine wall times swing with the load of
-others, and everything here runs in this one thread.
+Synthetic data from examples/outburst_start.par with texp = 20 d, mdisk =
+1e25 g, t0 = 58000 (seeded, errors of 5 %). Timed, one after the other in one
+run, in CPU time of this process (time.process_time: on a shared machine wall
+times swing with the load of others, and everything here runs in one thread):
+  bare      disc.mdot on 100 epochs of a model already set up;
+  new model replace() changing one parameter, then 100 epochs (median);
+  lsq       a least-squares fit of texp, mdisk, t0 to 100 points of the rate;
+  mcmc A    32 walkers x 5000 steps, texp, mdisk, t0, l, r_ign_out free, on 60
+            points of the rate (target: 60 s);
+  mcmc B    the same on 60 points of a 2-10 keV band flux (target: 3 min),
+            when the module has the band observable.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/fit_speed.py [--steps N]
+    PYTHONPATH=build/python /usr/bin/python3 bench/fit_speed.py [--steps N] [--skip-b]
 """
 import argparse
-import importlib.machinery
-import os
+import math
+import statistics
 import time
 import types
 
@@ -26,28 +26,42 @@ import numpy as np
 import scipy.optimize  # noqa: F401  (imported before the timing)
 import emcee  # noqa: F401
 import velmora
+from velmora import fit
 
+import os
 here = os.path.dirname(os.path.abspath(__file__))
-loader = importlib.machinery.SourceFileLoader("velmora_fit", os.path.join(here, "..", "tools", "velmora-fit"))
-fit = types.ModuleType(loader.name)
-loader.exec_module(fit)
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--steps", type=int, default=5000)
 ap.add_argument("--walkers", type=int, default=32)
+ap.add_argument("--skip-a", action="store_true")
+ap.add_argument("--skip-b", action="store_true")
 cli = ap.parse_args()
 
 par = os.path.join(here, "..", "examples", "outburst_start.par")
 start = velmora.Disc.from_file(par)
 truth = start.replace(texp=20.0, mdisk=1e25)
-rng = np.random.default_rng(1)
-t = 58000.0 + np.sort(np.concatenate([rng.uniform(0.3, 5.0, 20), rng.uniform(5.0, 100.0, 80)]))
-rate = truth.mdot((t - 58000.0) * 86400.0)
-err = 0.05 * rate
-y = rate + err * rng.standard_normal(t.size)
+KPC = 3.0856775814913673e21
 
+
+def curve(n, seed):
+    rng = np.random.default_rng(seed)
+    t = 58000.0 + np.sort(np.concatenate([rng.uniform(0.3, 5.0, n // 5), rng.uniform(5.0, 100.0, n - n // 5)]))
+    return t
+
+
+def fixed(**kw):
+    v = {k: start.parameters[k] for k in fit.DISC_FREE}
+    v.update(texp=30.0, mdisk=5e24, t0=57999.0, eta=0.1, distance=5 * KPC, inclination=60.0, f_col=None,
+             c_irr=None, sys_error=0.0)
+    v.update(kw)
+    return v
+
+
+print("CPU time of this process")
 # bare: the best of 5 rounds of 2000 calls
-ts = (t - 58000.0) * 86400.0
+t100 = curve(100, 1)
+ts = (t100 - 58000.0) * 86400.0
 rounds = []
 for _ in range(5):
     t1 = time.process_time()
@@ -55,47 +69,74 @@ for _ in range(5):
         truth.mdot(ts)
     rounds.append((time.process_time() - t1) / 2000)
 bare = min(rounds)
-
-params = [fit.Parameter("texp", 30.0, 0.3, 3000.0, True), fit.Parameter("mdisk", 5e24, 5e22, 5e26, True),
-          fit.Parameter("t0", 57999.0, 57700.0, t[0], False)]
-model = fit.Model(start.replace(texp=30.0, mdisk=5e24), params, {"texp": 30.0, "mdisk": 5e24, "t0": 57999.0},
-                  t, "mdot", 1.0, scalable=True)
-t1 = time.process_time()
-ls = fit.least_squares_fit(model, y, err)
-lsq_time = time.process_time() - t1
-lsq_evals = model.evaluations
-
-args = types.SimpleNamespace(seed=1, walkers=cli.walkers, steps=cli.steps, burn=None, processes=1, quiet=True)
-model.evaluations = 0
-t1 = time.process_time()
-mc = fit.mcmc(model, y, err, ls, args)
-mc_seconds = time.process_time() - t1  # the sampler's run plus its autocorrelation and percentiles
-mc_evals = model.evaluations
-
-# emcee's own cost: the same run with a log-probability that costs nothing
-import emcee as _emcee
-trivial = _emcee.EnsembleSampler(cli.walkers, 3, lambda U: -0.5 * np.sum(U * U, axis=1), vectorize=True)
-t1 = time.process_time()
-trivial.run_mcmc(np.random.default_rng(2).standard_normal((cli.walkers, 3)), cli.steps)
-sampler_only = time.process_time() - t1
-# the model alone, as the sampler calls it: one call for the half of the walkers moved together
-half = cli.walkers // 2
-U = np.tile(ls["u"], (half, 1))
-t1 = time.process_time()
-for _ in range(200):
-    model.predict_many(U)
-batched = (time.process_time() - t1) / (200 * half)
-
-print("CPU time of this process")
 print(f"bare evaluation, 100 epochs:          {bare * 1e6:8.1f} us")
-print(f"least squares (texp, mdisk, t0):      {lsq_time * 1e3:8.1f} ms, {lsq_evals} evaluations, "
-      f"{lsq_time / lsq_evals * 1e6:8.1f} us each = {lsq_time / lsq_evals / bare:5.2f} x bare")
-print(f"  best fit: texp {ls['best']['texp']:.4f} +- {ls['error']['texp']:.4f} d, mdisk {ls['best']['mdisk']:.4e} "
-      f"+- {ls['error']['mdisk']:.2e} g, t0 {ls['best']['t0']:.4f} +- {ls['error']['t0']:.4f}")
-print(f"MCMC {cli.walkers} walkers x {cli.steps} steps:        {mc_seconds:8.2f} s, {mc_evals} evaluations, "
-      f"{mc_seconds / mc_evals * 1e6:8.1f} us each = {mc_seconds / mc_evals / bare:5.2f} x bare")
-print(f"  of which emcee's own moves (a free log-probability): {sampler_only / mc_evals * 1e6:6.1f} us per evaluation; "
-      f"the model for {half} walkers in one call: {batched * 1e6:6.1f} us per walker = {batched / bare:4.2f} x bare")
-print(f"  acceptance {mc['acceptance']:.3f}, autocorrelation times "
-      + ", ".join(f"{k} {v:.1f}" for k, v in mc["tau"].items())
-      + ("  (chain too short for them)" if mc["too_short"] else ""))
+
+# a new model per parameter: alternate between nearby values, median of 200
+steps = {"texp": 1.001, "mdisk": 1.001, "l": 1.0001, "r_ign_out": 0.9999, "sigma_index": 1.0001, "r_ign_in": 1.0001}
+for name, f in steps.items():
+    base_value = truth.parameters[name]
+    costs = []
+    for k in range(200):
+        value = base_value * f ** (1 + k % 7)
+        t1 = time.process_time()
+        truth.replace(**{name: value}).mdot(ts)
+        costs.append(time.process_time() - t1)
+    print(f"new model changing {name:12s} + 100 epochs: {statistics.median(costs) * 1e3:8.3f} ms (median of 200)")
+
+# least squares of texp, mdisk, t0 on 100 points of the rate
+y_true = truth.mdot(ts)
+rng = np.random.default_rng(1)
+err = 0.05 * y_true
+y = y_true + err * rng.standard_normal(t100.size)
+ds = fit.DataSet(1, "rate", "mdot", None, t100, y, err, np.zeros(t100.size, bool))
+params = [fit.Parameter("texp", 30.0, 0.3, 3000.0, "log"), fit.Parameter("mdisk", 5e24, 5e22, 5e26, "log"),
+          fit.Parameter("t0", 57999.0, 57700.0, t100[0], "flat")]
+model = fit.Model(start.replace(texp=30.0, mdisk=5e24), params, fixed(), [ds], scalable=True)
+t1 = time.process_time()
+ls = fit.least_squares_fit(model)
+lsq_time = time.process_time() - t1
+print(f"least squares (texp, mdisk, t0):      {lsq_time * 1e3:8.1f} ms, {model.evaluations} evaluations; "
+      f"texp {ls['best']['texp']:.4f} +- {ls['error']['texp']:.4f} d")
+
+
+def mcmc_run(label, observable, arg, values):
+    t60 = curve(60, 2)
+    s = (t60 - 58000.0) * 86400.0
+    if observable == "mdot":
+        m = truth.mdot(s)
+    else:
+        m = truth.band_flux(s, arg[0], arg[1], distance=5 * KPC, inclination=60.0)
+    e = 0.05 * m
+    yy = m + e * np.random.default_rng(3).standard_normal(m.size)
+    d = fit.DataSet(1, label, observable, arg, t60, yy, e, np.zeros(t60.size, bool))
+    ps = [fit.Parameter("texp", 22.0, 2.0, 200.0, "log"), fit.Parameter("mdisk", 1.1e25, 1e23, 1e27, "log"),
+          fit.Parameter("t0", 57999.5, 57990.0, t60[0], "flat"), fit.Parameter("l", 0.42, 0.2, 2.0, "flat"),
+          fit.Parameter("r_ign_out", 0.95, 0.2, 1.0, "flat")]
+    mdl = fit.Model(start.replace(texp=22.0, mdisk=1.1e25, l=0.42, r_ign_out=0.95), ps, fixed(), [d])
+    like = fit.Likelihood(mdl)
+    t1 = time.process_time()
+    lsq = fit.least_squares_fit(mdl, like)
+    t_lsq = time.process_time() - t1
+    args = types.SimpleNamespace(seed=1, walkers=cli.walkers, steps=cli.steps, burn=None, processes=1, quiet=True)
+    mdl.evaluations = 0
+    t1 = time.process_time()
+    try:
+        mc = fit.mcmc(mdl, like, lsq, args)
+    except fit.NonFiniteModel as e:
+        print(f"{label}: the MCMC stopped after {time.process_time() - t1:.1f} s CPU and {mdl.evaluations} models: "
+              f"{e.describe()}")
+        return
+    t_mc = time.process_time() - t1
+    print(f"{label}: least squares {t_lsq:.2f} s; MCMC {cli.walkers} walkers x {cli.steps} steps: {t_mc:8.1f} s CPU, "
+          f"{mdl.evaluations} models, {t_mc / mdl.evaluations * 1e3:.3f} ms each; acceptance {mc['acceptance']:.3f}")
+    print("  medians " + ", ".join(f"{k} {v:.5g}" for k, v in mc["median"].items())
+          + ("  (chain too short for its autocorrelation times)" if mc["too_short"] else ""))
+
+
+if not cli.skip_a:
+    mcmc_run("MCMC A, rate, texp mdisk t0 l r_ign_out", "mdot", None, None)
+if not cli.skip_b:
+    if hasattr(velmora.Disc, "band_flux"):
+        mcmc_run("MCMC B, 2-10 keV band flux, same parameters", "band", (2.0, 10.0), None)
+    else:
+        print("MCMC B skipped: this build of the module has no band flux (Disc.band_flux)")

@@ -101,7 +101,7 @@ class NonFiniteModel(Exception):
 
     def describe(self):
         shown = ", ".join(f"{k} = {v:.10g}" for k, v in self.values.items())
-        return f"{self.what} at {shown}"
+        return f"{self.what} at {shown}" if shown else self.what
 
 
 # ---- the data ------------------------------------------------------------------
@@ -741,13 +741,26 @@ _SAMPLING = {}  # the likelihood and bounds of the log-probability, set before a
 
 def log_probability(U):
     """Log posterior of rows of internal coordinates (flat priors in them
-    between the bounds, times the Gaussian priors)."""
+    between the bounds, times the Gaussian priors). A model that is not
+    finite, or Ctrl-C, is kept for the caller and stops the walkers: emcee
+    would print its own traceback for an exception raised here."""
     s = _SAMPLING
-    return s["like"].log_probability_rows(np.atleast_2d(U), s["lo"], s["hi"])
+    U = np.atleast_2d(U)
+    if s.get("stop") is None:
+        try:
+            return s["like"].log_probability_rows(U, s["lo"], s["hi"])
+        except (NonFiniteModel, KeyboardInterrupt) as e:
+            s["stop"] = e
+    return np.full(U.shape[0], -np.inf)
 
 
 def log_probability_one(u):
-    return float(log_probability(u)[0])
+    """One walker, in a pool's process: a model that is not finite returns
+    nan, which emcee refuses (the parent cannot see the child's state)."""
+    try:
+        return float(_SAMPLING["like"].log_probability_rows(np.atleast_2d(u), _SAMPLING["lo"], _SAMPLING["hi"])[0])
+    except NonFiniteModel:
+        return float("nan")
 
 
 def mcmc(model, like, ls, args):
@@ -755,7 +768,7 @@ def mcmc(model, like, ls, args):
 
     params = model.params
     lo, hi = internal_bounds(params, strict_t0=False)
-    _SAMPLING.update(like=like, lo=lo, hi=hi)
+    _SAMPLING.update(like=like, lo=lo, hi=hi, stop=None)
     ndim = len(params)
     rng = np.random.default_rng(args.seed)
     # Walkers start in a small ball around the least-squares fit, scaled by
@@ -778,7 +791,15 @@ def mcmc(model, like, ls, args):
             sampler = emcee.EnsembleSampler(args.walkers, ndim, log_probability_one, pool=pool)
         sampler.random_state = np.random.RandomState(args.seed).get_state()
         t_start = time.perf_counter()
-        sampler.run_mcmc(start, args.steps, progress=not args.quiet)
+        try:
+            for _ in sampler.sample(start, iterations=args.steps, progress=not args.quiet):
+                if _SAMPLING["stop"] is not None:
+                    raise _SAMPLING["stop"]
+        except ValueError as e:  # emcee's own refusal of a nan from a pool's process
+            if "NaN" not in str(e):
+                raise
+            raise NonFiniteModel({}, "the log-probability of a walker is not finite "
+                                 "(run with --processes 1 to name its parameters)")
         seconds = time.perf_counter() - t_start
     finally:
         if pool is not None:
@@ -823,10 +844,16 @@ def derived_quantities(model, u, t_first, t_last):
     v = model.values(u)
     disc = model.disc(v)
     texp_s = disc.texp_seconds
-    # the peak: a logarithmic grid over 1e-4 .. 30 viscous times, refined
-    grid = texp_s * np.logspace(-4, math.log10(30.0), 400)
+    # the peak: a logarithmic grid over 0.01 .. 30 viscous times (earlier
+    # times need many modes: searched only when the peak lies at the grid's
+    # start), refined between the grid's neighbours of the largest value
+    grid = texp_s * np.logspace(-2, math.log10(30.0), 150)
     rate = np.asarray(disc.mdot(grid))
     k = int(np.nanargmax(rate))
+    if k == 0:
+        grid = texp_s * np.logspace(-5, -2, 100)
+        rate = np.asarray(disc.mdot(grid))
+        k = int(np.nanargmax(rate))
     a, b = grid[max(k - 1, 0)], grid[min(k + 1, grid.size - 1)]
     if b > a:
         r = minimize_scalar(lambda x: -float(disc.mdot(x)), bounds=(a, b), method="bounded",

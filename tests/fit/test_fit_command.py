@@ -1,0 +1,175 @@
+"""velmora-fit as a user runs it: honest failures, inputs never replaced,
+hostile files, several data sets on the command line, --quiet, Ctrl-C.
+Each failure is checked for its documented status, a message naming the
+cause, no traceback, and no output folder left behind."""
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+from conftest import BASE, DAY, EXAMPLE, SOURCE, START_PAR, TRUTH, run_tool, synthetic
+
+RATE_ARGS = ["--free", "texp,mdisk", "--t0", "100", "--quiet", "--no-plots"]
+
+
+def write_curve(path, t, y, err, limit=None):
+    cols = [t, y, err] + ([limit.astype(int)] if limit is not None else [])
+    np.savetxt(path, np.column_stack(cols), fmt="%.10g")
+
+
+@pytest.fixture
+def rate_curve(tmp_path):
+    t, y, err = synthetic(np.random.default_rng(2), 40)
+    write_curve(tmp_path / "lc.txt", t, y, err)
+    return tmp_path / "lc.txt"
+
+
+def failure(tmp_path, args, status, words):
+    r = run_tool(args + ["-o", "out"], tmp_path)
+    assert r.returncode == status, r.stdout + r.stderr
+    for w in words:
+        assert w in r.stderr, r.stderr
+    assert "Traceback" not in r.stderr
+    assert not (tmp_path / "out").exists()
+    return r
+
+
+def test_times_in_seconds_are_questioned_before_fitting(tmp_path, rate_curve):
+    a = np.loadtxt(rate_curve)
+    a[:, 0] = (a[:, 0] - 100) * DAY + 100
+    write_curve(tmp_path / "s.txt", *a.T)
+    failure(tmp_path, [START_PAR, "s.txt"] + RATE_ARGS, 3, ["seconds rather than days"])
+
+
+def test_a_luminosity_fitted_as_the_rate_is_an_honest_failure(tmp_path, rate_curve):
+    a = np.loadtxt(rate_curve)
+    lum = 0.1 * 2.99792458e10 ** 2
+    write_curve(tmp_path / "l.txt", a[:, 0], a[:, 1] * lum, a[:, 2] * lum)
+    failure(tmp_path, [START_PAR, "l.txt"] + RATE_ARGS, 7, ["l.txt (mdot, g/s) lies", "observable"])
+
+
+def test_a_parameter_the_data_do_not_depend_on_is_an_honest_failure(tmp_path, rate_curve):
+    # without an outer supply mdot_out changes nothing: before, "+- 0" with status 0
+    failure(tmp_path, [START_PAR, rate_curve, "--free", "texp,mdot_out", "--t0", "100", "--quiet"], 7,
+            ["mdot_out"])
+
+
+HOSTILE = [
+    # name, file name and bytes, arguments beyond the starting file, status, words
+    ("binary data", "lc.bin", bytes(range(256)) * 4, ["lc.bin", "--free", "texp"], 3, ["not a text table"]),
+    ("seed -1", None, None, ["LC", "--free", "texp", "--mcmc", "--seed", "-1"], 2, ["--seed -1"]),
+    ("datum 0.86 s after a fixed t0", "lc.txt", b"100.00001 1e18 1e17\n101 1e18 1e17\n102 1e18 1e17\n",
+     ["lc.txt", "--free", "texp", "--t0", "100", "DEFAULT_PAR"], 3, ["0.864 s after t0", "Bessel modes"]),
+    ("unknown observable", None, None, ["LC:colour", "--free", "texp"], 3, ["cannot read the data table"]),
+    ("bad band", None, None, ["LC:band=10-2", "--free", "texp"], 2, ["increasing"]),
+    ("band without distance", None, None, ["LC:bolometric", "--free", "texp", "--inclination", "30"], 2,
+     ["--distance is needed"]),
+    ("prior on a fixed parameter", None, None, ["LC", "--free", "texp", "--prior", "mdisk=gauss:1e25,1e24"], 4,
+     ["--prior for 'mdisk'"]),
+    ("limit flag not 0 or 1", "lc.txt", b"101 1e18 1e17 2\n102 1e18 1e17 0\n", ["lc.txt", "--free", "texp"], 3,
+     ["not 0 or 1"]),
+]
+
+
+@pytest.mark.parametrize("name,file,content,args,status,words", HOSTILE, ids=[c[0] for c in HOSTILE])
+def test_hostile_input_gets_its_documented_status(tmp_path, rate_curve, name, file, content, args, status, words):
+    if file:
+        (tmp_path / file).write_bytes(content)
+    par = os.path.join(SOURCE, "examples", "default.par") if "DEFAULT_PAR" in args else START_PAR
+    args = [str(rate_curve) + a[2:] if a.startswith("LC") else a for a in args if a != "DEFAULT_PAR"]
+    failure(tmp_path, [par] + args + ["--quiet"], status, words)
+
+
+def test_a_latin1_comment_in_the_parameter_file_is_read_as_the_program_reads_it(tmp_path, rate_curve):
+    (tmp_path / "m.par").write_bytes(b"Mod\xe8le de d\xe9part\n" + open(START_PAR, "rb").read())
+    r = run_tool(["m.par", rate_curve] + RATE_ARGS + ["-o", "out"], tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert "texp" in r.stdout
+
+
+@pytest.mark.parametrize("victim", ["summary.txt", "summary.json", "fit.png"])
+def test_no_output_replaces_a_file_it_reads(tmp_path, rate_curve, victim):
+    (tmp_path / "out").mkdir()
+    os.replace(rate_curve, tmp_path / "out" / victim)
+    before = (tmp_path / "out" / victim).read_bytes()
+    r = run_tool([START_PAR, f"out/{victim}"] + RATE_ARGS + ["-o", "out"], tmp_path)
+    assert r.returncode == 6 and f"out/{victim}" in r.stderr and "Traceback" not in r.stderr
+    assert (tmp_path / "out" / victim).read_bytes() == before
+    assert os.listdir(tmp_path / "out") == [victim]
+
+
+def test_refitting_from_the_best_fit_file_into_its_folder_is_refused(tmp_path, rate_curve):
+    assert run_tool([START_PAR, rate_curve] + RATE_ARGS + ["-o", "out"], tmp_path).returncode == 0
+    before = (tmp_path / "out" / "bestfit.par").read_bytes()
+    r = run_tool(["out/bestfit.par", rate_curve] + RATE_ARGS + ["-o", "out"], tmp_path)
+    assert r.returncode == 6 and "bestfit.par" in r.stderr
+    assert (tmp_path / "out" / "bestfit.par").read_bytes() == before
+
+
+def test_quiet_hides_only_the_progress_bar(tmp_path, rate_curve):
+    r = run_tool([START_PAR, rate_curve, "--free", "texp,mdisk", "--t0", "100", "--mcmc", "--walkers", "8",
+                  "--steps", "30", "--quiet", "--no-plots", "-o", "out"], tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout == (tmp_path / "out" / "summary.txt").read_text()
+    assert "MCMC: 8 walkers x 30 steps" in r.stdout and "%|" not in r.stderr
+
+
+def test_several_data_sets_with_limits_on_the_command_line(tmp_path):
+    # the rate with upper limits at late times, and a luminosity read 20 % high
+    rng = np.random.default_rng(21)
+    t, y, err = synthetic(rng, 30)
+    limit = t > 170  # limits at 2.5 times the true rate, with its size as noise
+    y, err = np.where(limit, 2.5 * err / 0.05, y), np.where(limit, err / 0.05, err)
+    write_curve(tmp_path / "rate.txt", t, y, err, limit)
+    t2, y2, e2 = synthetic(rng, 20)
+    lum = 0.1 * 2.99792458e10 ** 2 * 1.2
+    write_curve(tmp_path / "lum.txt", t2, y2 * lum, e2 * lum)
+    r = run_tool([START_PAR, "rate.txt:mdot", "lum.txt:luminosity", "--free", "texp,mdisk,t0,cal2", "--t0", "99.5",
+                  "--mcmc", "--walkers", "16", "--steps", "300", "--quiet", "-o", "out"], tmp_path)
+    assert r.returncode == 0, r.stderr
+    s = json.load(open(tmp_path / "out" / "summary.json"))
+    assert [d["upper_limits"] for d in s["data"]] == [int(limit.sum()), 0] and limit.sum() >= 3
+    ls = s["least_squares"]
+    for name, truth in (("texp", 20.0), ("mdisk", 1e25), ("t0", 100.0), ("cal2", 1.2)):
+        assert abs(ls["best"][name] - truth) < 3 * ls["error"][name], name
+    derived = s["derived"]
+    assert set(derived) == {"initial_mass", "peak_time", "peak_rate", "peak_eddington_ratio", "accreted_mass"}
+    for d in derived.values():
+        assert d["p16"] <= d["p50"] <= d["p84"] and d["error"] > 0 and d["samples"] > 100
+    # the initial mass of a disc filled from r_ign_in to r_out_disk: mdisk itself
+    assert derived["initial_mass"]["value"] == pytest.approx(ls["best"]["mdisk"], rel=1e-9)
+    assert "upper limits" in r.stdout or "initial_mass" in r.stdout
+    assert (tmp_path / "out" / "fit.png").stat().st_size > 10000
+
+
+def test_the_wrapper_runs_the_package(tmp_path, rate_curve):
+    r = subprocess.run([os.path.join(SOURCE, "tools", "velmora-fit"), START_PAR, rate_curve] + RATE_ARGS
+                       + ["-o", "out"], cwd=tmp_path, capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    assert "least squares" in r.stdout
+
+
+def test_ctrl_c_keeps_the_least_squares_result_and_exits_130(tmp_path, rate_curve):
+    p = subprocess.Popen([sys.executable, "-m", "velmora.fit", START_PAR, str(rate_curve), "--free", "texp,mdisk,l",
+                          "--t0", "100", "--mcmc", "--steps", "100000", "--quiet", "--no-plots", "-o", "out"],
+                         cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.time() + 120
+        while not (tmp_path / "out" / "summary.json").exists() and time.time() < deadline and p.poll() is None:
+            time.sleep(0.2)
+        time.sleep(1.0)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=30)
+    finally:
+        if p.poll() is None:
+            p.kill()
+    assert p.returncode == 130, err
+    assert "interrupted" in err and "Traceback" not in err
+    s = json.load(open(tmp_path / "out" / "summary.json"))
+    assert "least_squares" in s and "mcmc" not in s
+    assert not (tmp_path / "out" / "chain.npz").exists()
