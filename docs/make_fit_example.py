@@ -115,7 +115,8 @@ def main(argv=None):
                   [(e, "") for e in expected[len(got):]]
             if bad:
                 differ += 1
-                print(f"{name}: the guide's block differs from what its command prints now:")
+                print(f"{name}: the guide's block differs from what its command prints now (if the change is meant: "
+                      "docs/make_fit_example.py --update --figures):")
                 for e, g in bad:
                     print(f"  guide: {e}\n  now:   {g}")
             replacements.append(((o0, o1), got))

@@ -57,18 +57,8 @@ import numpy as np
 
 import velmora
 
-try:
-    from velmora.constants import G, c as C_LIGHT, day as SECONDS_PER_DAY, kpc, parsec as PARSEC, \
-        solar_mass as SOLAR_MASS, eddington_luminosity
-except ImportError:  # the package's constants arrive with the packaging; the same CGS values meanwhile
-    G, C_LIGHT, SECONDS_PER_DAY = 6.6743e-8, 2.99792458e10, 86400.0
-    PARSEC = 3.0856775814913673e18
-    kpc = 1e3 * PARSEC
-    SOLAR_MASS = 1.98847e33
-
-    def eddington_luminosity(mass_g):
-        """L_Edd = 4 pi G M m_p c / sigma_T, hydrogen (erg/s)."""
-        return 4.0 * math.pi * G * mass_g * 1.67262192e-24 * C_LIGHT / 6.6524587e-25
+from velmora.constants import c as C_LIGHT, day as SECONDS_PER_DAY, eddington_luminosity, kpc, \
+    parsec as PARSEC, solar_mass as SOLAR_MASS
 
 PROG = "velmora-fit"
 DISC_FREE = ("texp", "mdisk", "l", "r_ign_in", "r_ign_out", "sigma_index", "mdot_out", "mass", "r_out_disk")

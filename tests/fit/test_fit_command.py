@@ -10,6 +10,7 @@ import sys
 import time
 
 import numpy as np
+from velmora.constants import c as C_LIGHT
 import pytest
 
 from conftest import BASE, DAY, EXAMPLE, SOURCE, START_PAR, TRUTH, run_tool, synthetic
@@ -48,7 +49,7 @@ def test_times_in_seconds_are_questioned_before_fitting(tmp_path, rate_curve):
 
 def test_a_luminosity_fitted_as_the_rate_is_an_honest_failure(tmp_path, rate_curve):
     a = np.loadtxt(rate_curve)
-    lum = 0.1 * 2.99792458e10 ** 2
+    lum = 0.1 * C_LIGHT ** 2
     write_curve(tmp_path / "l.txt", a[:, 0], a[:, 1] * lum, a[:, 2] * lum)
     failure(tmp_path, [START_PAR, "l.txt"] + RATE_ARGS, 7, ["l.txt (mdot, g/s) lies", "observable"])
 
@@ -127,7 +128,7 @@ def test_several_data_sets_with_limits_on_the_command_line(tmp_path):
     y, err = np.where(limit, 2.5 * err / 0.05, y), np.where(limit, err / 0.05, err)
     write_curve(tmp_path / "rate.txt", t, y, err, limit)
     t2, y2, e2 = synthetic(rng, 20)
-    lum = 0.1 * 2.99792458e10 ** 2 * 1.2
+    lum = 0.1 * C_LIGHT ** 2 * 1.2
     write_curve(tmp_path / "lum.txt", t2, y2 * lum, e2 * lum)
     r = run_tool([START_PAR, "rate.txt:mdot", "lum.txt:luminosity", "--free", "texp,mdisk,t0,cal2", "--t0", "99.5",
                   "--mcmc", "--walkers", "16", "--steps", "300", "--quiet", "-o", "out"], tmp_path)

@@ -4,6 +4,7 @@ statistics or the physics says independently of the code."""
 import math
 
 import numpy as np
+from velmora.constants import c as C_LIGHT
 import pytest
 
 from velmora import fit
@@ -102,7 +103,7 @@ def test_a_gaussian_prior_decides_what_the_data_cannot():
     rng = np.random.default_rng(4)
     t, y, err = synthetic(rng, 40)
     kpc = 3.0856775814913673e21
-    factor = 0.1 * 2.99792458e10 ** 2 / (4 * math.pi * (5 * kpc) ** 2)
+    factor = 0.1 * C_LIGHT ** 2 / (4 * math.pi * (5 * kpc) ** 2)
     ds = dataset(t, y * factor, err * factor, observable="flux")
     params = rate_free() + [fit.Parameter("distance", 4 * kpc, 1 * kpc, 20 * kpc, "log", gauss=(5 * kpc, 0.5 * kpc))]
     ls = least_squares([ds], params, distance=4 * kpc)
@@ -117,7 +118,7 @@ def test_two_data_sets_with_a_calibration_factor_recover_the_truth():
     rng = np.random.default_rng(12)
     t1, y1, e1 = synthetic(rng, 30)
     t2, y2, e2 = synthetic(rng, 25)
-    lum = 0.1 * 2.99792458e10 ** 2 * 1.3
+    lum = 0.1 * C_LIGHT ** 2 * 1.3
     sets = [dataset(t1, y1, e1), dataset(t2, y2 * lum, e2 * lum, observable="luminosity", index=2)]
     params = rate_free() + [fit.Parameter("t0", 99.0, 95.0, min(t1[0], t2[0]), "flat"),
                             fit.Parameter("cal2", 1.0, 0.1, 10.0, "log")]
@@ -142,7 +143,7 @@ def test_derived_quantities_against_a_dense_grid_and_mass_conservation():
     assert d["peak_rate"] == pytest.approx(rate[k], rel=1e-6)  # flat top: the grid's step squared
     # Eddington luminosity 1.2572e38 erg/s per solar mass (hydrogen, Thomson)
     l_edd = 1.2572e38 * BASE.parameters["mass"] / 1.98847e33
-    assert d["peak_eddington_ratio"] == pytest.approx(0.1 * rate[k] * 2.99792458e10 ** 2 / l_edd, rel=1e-3)
+    assert d["peak_eddington_ratio"] == pytest.approx(0.1 * rate[k] * C_LIGHT ** 2 / l_edd, rel=1e-3)
     # the mass accreted over the span: the rate integrated (Simpson)
     from scipy.integrate import simpson
     s = np.linspace((t_first - 100) * DAY, (t_last - 100) * DAY, 4001)

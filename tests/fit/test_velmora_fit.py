@@ -6,6 +6,7 @@ import os
 import subprocess
 
 import numpy as np
+from velmora.constants import c as C_LIGHT
 import pytest
 
 from velmora import fit
@@ -140,4 +141,4 @@ def test_rescaled_starting_model_equals_the_model_made_anew():
     # the flux: eta c^2 / (4 pi d^2) times the rate, times cal2
     k = t.size
     np.testing.assert_allclose(anew[1, k:] / anew[1, :k][::3],
-                               10 ** -0.3 * 0.1 * 2.99792458e10 ** 2 / (4 * np.pi * 1.5e22 ** 2), rtol=1e-12)
+                               10 ** -0.3 * 0.1 * C_LIGHT ** 2 / (4 * np.pi * 1.5e22 ** 2), rtol=1e-12)
