@@ -17,7 +17,6 @@ times swing with the load of others, and everything here runs in one thread):
     PYTHONPATH=build/python /usr/bin/python3 bench/fit_speed.py [--steps N] [--skip-b]
 """
 import argparse
-import math
 import statistics
 import time
 import types

@@ -13,7 +13,7 @@ import numpy as np
 from velmora.constants import c as C_LIGHT
 import pytest
 
-from conftest import BASE, DAY, EXAMPLE, SOURCE, START_PAR, TRUTH, run_tool, synthetic
+from fit_helpers import DAY, SOURCE, START_PAR, run_tool, synthetic
 
 RATE_ARGS = ["--free", "texp,mdisk", "--t0", "100", "--quiet", "--no-plots"]
 

@@ -8,7 +8,7 @@ from velmora.constants import c as C_LIGHT
 import pytest
 
 from velmora import fit
-from conftest import BASE, DAY, TRUTH, dataset, fixed_values, least_squares, synthetic
+from fit_helpers import BASE, DAY, TRUTH, dataset, fixed_values, least_squares, synthetic
 
 TRUE_DISC = BASE.replace(texp=TRUTH["texp"], mdisk=TRUTH["mdisk"])
 

@@ -2,7 +2,6 @@
 coverage of its 1-sigma errors, agreement of the sampler with least squares,
 the refusals, and the best-fit parameter file run by the program itself."""
 import json
-import os
 import subprocess
 
 import numpy as np
@@ -10,7 +9,7 @@ from velmora.constants import c as C_LIGHT
 import pytest
 
 from velmora import fit
-from conftest import (BASE, DAY, EXAMPLE, START_PAR, TRUTH, dataset, fixed_values, least_squares, run_tool,
+from fit_helpers import (BASE, DAY, EXAMPLE, START_PAR, TRUTH, dataset, fixed_values, least_squares, run_tool,
                       synthetic)
 
 
