@@ -648,7 +648,9 @@ def least_squares_fit(model, like=None):
     cov = cov_u * np.outer(deriv, deriv)
     at_bound = [p.name for p, x, a, b in zip(params, res.x, lo, hi) if np.isclose(x, a, rtol=0, atol=1e-9 * (b - a))
                 or np.isclose(x, b, rtol=0, atol=1e-9 * (b - a))]
-    n_points = like.y.size
+    # upper limits the model keeps below add about nothing to chi^2: the
+    # degrees of freedom are the detections' less the free parameters
+    n_points = int(like.det.sum())
     return {
         "u": res.x, "u0": u0, "cov_u": cov_u, "jac": J,
         "best": {p.name: float(p.to_value(x)) for p, x in zip(params, res.x)},
