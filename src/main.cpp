@@ -18,6 +18,7 @@
 #include "model/settings.h"
 #include "numerics/gsl_errors.h"
 #include "numerics/helper_thread.h"
+#include "numerics/quadrature.h"
 #include "output/console.h"
 #include "output/fatal.h"
 #include "run/check.h"
@@ -63,7 +64,8 @@ constexpr char HELP[] =
     "  --version    the version of this build\n"
     "\n"
     "Environment: VELMORA_THREADS=2 adds a helper thread (same results, faster).\n"
-    "Exit status: 0 finished; 2 usage; 3 model refused; 100 file cannot be opened;\n"
+    "Exit status: 0 finished; 2 usage; 3 model refused; 6 finished with nan cells where a\n"
+    "torque integral gave up (standard error names them); 100 file cannot be opened;\n"
     "other statuses as listed in the README.\n";
 
 // Prints "velmora: <what> '<argument>'<why>" (when given) and the usage line
@@ -139,5 +141,7 @@ int main(int argc, char** argv) {
   evol_mdot_in(&mod);
   // Console output that could not be written is a failed run too.
   if (!console_written()) return exit_status::write_error;
+  // Every row is written, but a nan cell is a gap, not a result.
+  if (quadrature_gap_count() > 0) return exit_status::gaps;
   return exit_status::ok;
 }

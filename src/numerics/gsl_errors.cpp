@@ -59,3 +59,7 @@ deferred_gsl_errors::~deferred_gsl_errors() {
 }
 
 bool deferred_gsl_errors::failed() const { return deferred_failure; }
+
+undeferred_gsl_errors::undeferred_gsl_errors() : outer_deferring_(deferring) { deferring = false; }
+
+undeferred_gsl_errors::~undeferred_gsl_errors() { deferring = outer_deferring_; }

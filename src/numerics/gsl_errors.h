@@ -37,3 +37,17 @@ class deferred_gsl_errors {
   bool outer_deferring_;
   bool outer_failure_;
 };
+
+// The reverse, for code run inside a deferred call that must keep the run's
+// handling: the integrand of an integral whose own failure is deferred (its
+// nested integrals still stop the run as before). Restores what it found.
+class undeferred_gsl_errors {
+ public:
+  undeferred_gsl_errors();
+  ~undeferred_gsl_errors();
+  undeferred_gsl_errors(const undeferred_gsl_errors&) = delete;
+  undeferred_gsl_errors& operator=(const undeferred_gsl_errors&) = delete;
+
+ private:
+  bool outer_deferring_;
+};

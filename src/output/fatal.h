@@ -14,6 +14,7 @@ constexpr int usage = 2;             // no parameter file named on the command l
 constexpr int invalid_model = 3;     // the parameter file or the model it describes is refused
 constexpr int numerical_library = 4; // GSL reported an error
 constexpr int write_error = 5;       // a data file could not be written
+constexpr int gaps = 6;              // finished, but torque integrals gave up: nan cells (stderr names them)
 constexpr int mesh_no_points = 47;   // mesh of 0 points requested
 constexpr int mesh_bounds = 48;      // mesh bounds too close to each other
 constexpr int mesh_flag = 49;        // mesh kind neither linear nor logarithmic
