@@ -1,8 +1,12 @@
 #!/bin/bash
-# Checks tools/velmora-grid end to end: run folders, their parameter files
-# (values replaced or appended, distinct names), runs that answer the key press
+# Checks tools/velmora-grid (the package's velmora.grid) end to end: run
+# folders, their parameter files (read back by the program as the base file
+# with the varied values and distinct names), runs that answer the key press
 # by themselves, the summary table and its values, failed and hung runs
-# reported with a non-zero status, the Slurm job array (generated, valid bash,
+# reported with a non-zero status, refusals of keywords and values that are
+# not the program's (also with a binary that does not run here: nothing typed
+# reaches a script), grid folders that exist already, a relative supply
+# table, the Slurm job array (generated, valid bash,
 # one task per folder, and run task by task here), and, when the program is
 # built, a grid of two tiny real models.
 #
@@ -64,6 +68,7 @@ expect "the usage names the command" contains "$work/err" "Usage: velmora-grid"
 expect_status 2 "an unknown keyword" run_grid --velmora "$fake" -o g0 tiny.par mdsik=1e24,2e24
 expect "is named" contains "$work/err" "'mdsik' is not a velmora keyword"
 expect_status 2 "a fractional value of a %d keyword" run_grid --velmora "$fake" -o g0 tiny.par NUM_TIME=2.5
+expect "is named" contains "$work/err" "NUM_TIME takes a whole number, not '2.5'"
 expect_status 2 "varying the name" run_grid --velmora "$fake" -o g0 tiny.par name=a,b
 expect_status 1 "an order velmora refuses" run_grid --velmora "$fake" -o g0 tiny.par l=0.4,0.05 MAX_TIME=3
 expect "is named with velmora's verdict" contains "$work/err" "tiny_l=0.05_MAX_TIME=3: verdict: refused (status 3): Invalid model: l = 0.050000000000000003 must lie in [0.1, 10]"
@@ -79,7 +84,37 @@ expect "velmora's warning is shown" contains "$work/err" "warning: typo.par line
 expect_status 0 "--no-check runs it anyway" run_grid --velmora "$fake" --no-check -o gtypo typo.par l=0.4 MAX_TIME=3
 expect "a refused grid leaves no folder behind" test ! -e g0
 
+# ---- what is typed never reaches a script unchecked ----------------------------------
+# The guide's way of preparing a grid for a cluster: the program named is not here, so
+# --check cannot run; keywords and values are still checked against the program's table.
+expect_status 2 "a keyword with a line break and a command in it" \
+    run_grid --slurm --no-check --velmora /path/on/cluster -o ginj tiny.par $'mass\ntouch X\n#=1e34'
+expect "is refused as no keyword" contains "$work/err" "'mass\\ntouch X\\n#' is not a velmora keyword"
+expect "nothing is written" test ! -e ginj
+expect "nothing ran" test ! -e X
+expect_status 2 "a value with a line break" run_grid --slurm --no-check --velmora /path/on/cluster -o ginj tiny.par $'mdisk=1e24\ntouch X'
+expect "is refused, not cut at the line break" contains "$work/err" "mdisk takes a number, not '1e24\\ntouch X'"
+expect_status 2 "a text keyword cannot be varied" run_grid --slurm --no-check --velmora /path/on/cluster -o ginj tiny.par 'supply_file=a;touch X'
+expect_status 2 "an #SBATCH option with a line break" \
+    run_grid --slurm --no-check --velmora /path/on/cluster --sbatch $'--time=5\ntouch X' -o ginj tiny.par mdisk=1e24
+expect "nothing is written" test ! -e ginj
+expect_status 1 "a grid folder with a line break" run_grid --velmora "$fake" -o $'g\nx' tiny.par mdisk=1e24
+expect "is refused by name" contains "$work/err" "the grid folder 'g\\nx' holds a line break"
+expect_status 2 "-o followed by an option" run_grid --velmora "$fake" -o -g tiny.par mdisk=1e24
+expect "is refused by name" contains "$work/err" "-o needs a folder, not the option-like '-g'"
+expect "no folder of either" test ! -e -g -a ! -e $'g\nx'
+# A base file in a folder whose name holds a line break and a command: the scripts'
+# comments that name it show the break as an escape.
+mkdir $'evil\ntouch X' && cp tiny.par $'evil\ntouch X/tiny.par'
+expect_status 0 "a base file under a folder with a line break" \
+    run_grid --slurm --no-check --velmora /path/on/cluster -o gevil $'evil\ntouch X/tiny.par' mdisk=1e24
+expect "no line of any script is the command" test "$(cat gevil/*.slurm gevil/submit.sh gevil/*/run.sh | grep -c '^touch X')" -eq 0
+expect "the scripts are valid bash" bash -c 'for f in gevil/*.slurm gevil/submit.sh gevil/*/run.sh; do bash -n "$f" || exit 1; done'
+expect "the member names the program on the cluster" contains "gevil/tiny_mdisk=1e24/run.sh" "/path/on/cluster model.par"
+
 # ---- a grid of four models ----------------------------------------------------------
+keywords_of() { awk '/^# derived/ { exit } $2 == "=" { print }' "$1"; }
+"$binary" --check tiny.par < /dev/null > "$work/base.check" 2>&1
 start=$(date +%s)
 expect_status 0 "a grid of 2 x 2 models" run_grid --velmora "$fake" -j 2 -o grid tiny.par l=0.4,0.25 mdisk=1e24,3e24 MAX_TIME=3
 elapsed=$(( $(date +%s) - start ))
@@ -96,11 +131,17 @@ for f in "${folders[@]}"; do
     l=$(sed 's/.*_l=\([^_]*\)_.*/\1/' <<<"$f")
     md=$(sed 's/.*_mdisk=\([^_]*\)_.*/\1/' <<<"$f")
     expect "$f: its parameter file" test -f "$par"
-    expect "$f: the line of words is kept" test "$(head -n 1 "$par")" = "$(head -n 1 tiny.par)"
-    expect "$f: both mdisk lines carry $md" test "$(awk '$2 == "#" && $3 == "mdisk" { print $1 }' "$par" | sort -u)" = "$md"
-    expect "$f: the comment after a replaced value stays" contains "$par" "$md # mdisk   disc mass in g"
-    expect "$f: l is replaced in its line" test "$(sed -n 5p "$par")" = "$l # l"
-    expect "$f: the missing MAX_TIME is appended" contains "$par" "3 # MAX_TIME"
+    # The program reads the member as the base file but for the varied values, the name
+    # and kappa (derived from texp and l).
+    "$binary" --check "$par" < /dev/null > "$work/member.check" 2>&1
+    expect "$f: the program reads the other keywords as in the base file" test \
+        "$(keywords_of "$work/member.check" | grep -v -E '^(l|mdisk|MAX_TIME|name|kappa) ')" = \
+        "$(keywords_of "$work/base.check" | grep -v -E '^(l|mdisk|MAX_TIME|name|kappa) ')"
+    expect "$f: mdisk is given once, as $md" test "$(awk '$2 == "#" && $3 == "mdisk" { print $1 + 0 }' "$par")" = "$(awk -v m="$md" 'BEGIN { print m + 0 }')"
+    expect "$f: l reads as $l" test "$(awk '$1 == "l" && $2 == "=" { print $3 + 0 }' "$work/member.check")" = "$(awk -v m="$l" 'BEGIN { print m + 0 }')"
+    expect "$f: the missing MAX_TIME reads as 3" contains "$work/member.check" "MAX_TIME = 3 texp"
+    expect "$f: the program's verdict is ok" contains "$work/member.check" "verdict: ok"
+    expect "$f: the grid kept that check" cmp -s "$work/member.check" "grid/$f/model.check"
     expect "$f: the name is the folder's" test "$(awk '$2 == "#" && $3 == "name" { v = $1 } END { print v }' "$par")" = "$f"
     names+="$(awk '$2 == "#" && $3 == "name" { v = $1 } END { print v }' "$par")"$'\n'
     data="grid/$f/mdotin_$f.dat"
@@ -114,11 +155,13 @@ expect "the four names are distinct" test "$(sort -u <<<"${names%$'\n'}" | wc -l
 summary=grid/summary.tsv
 expect "the summary exists" test -f "$summary"
 expect "its header names the varied keywords and the results" test "$(head -n 1 "$summary")" = \
-    "$(printf 'folder\tl\tmdisk\tMAX_TIME\texit_status\tpeak_Mdot_in(g/s)\tt_peak(s)\tt_peak(days)\tt_peak(texp)\tn_times\trun_time(s)\tnote')"
+    "$(printf 'folder\tl\tmdisk\tMAX_TIME\texit_status\tpeak_Mdot_in(g/s)\tt_peak(s)\tt_peak(days)\tt_peak(texp)\tpeak_Mdot_col3_fit(g/s)\tt_peak_col3_fit(s)\tn_times\trun_time(s)\tnote')"
 expect "one line per model" test "$(tail -n +2 "$summary" | wc -l)" -eq 4
-# The stand-in's peak: mdisk * 1e-7 * (1 + k) at index k = NUM_TIME / 2 = 4, at the
-# time 0.1 texp * (3 / 0.1)^(4/7); the tolerance is the rounding of "%e".
-t_peak=$(awk 'BEGIN { printf "%.10e", 0.1 * 30 * 86400 * (30 ^ (4 / 7)) }')
+# The stand-in's peak of column 5: mdisk * 1e-7 * (2 + k) at index k + 1 = 5, k =
+# NUM_TIME / 2, at the time 0.1 texp * (3 / 0.1)^(5/7); that of column 3 one output
+# time earlier, 5e-7 mdisk at index 4. The tolerance is the rounding of "%e".
+t_peak=$(awk 'BEGIN { printf "%.10e", 0.1 * 30 * 86400 * (30 ^ (5 / 7)) }')
+t_peak3=$(awk 'BEGIN { printf "%.10e", 0.1 * 30 * 86400 * (30 ^ (4 / 7)) }')
 for r in 1 2 3 4; do
     f=${folders[$((r - 1))]}
     md=$(sed 's/.*_mdisk=\([^_]*\)_.*/\1/' <<<"$f")
@@ -126,7 +169,9 @@ for r in 1 2 3 4; do
     expect "row $r: varied values" test "$(field "$summary" "$r" l)/$(field "$summary" "$r" mdisk)/$(field "$summary" "$r" MAX_TIME)" = \
         "$(sed 's/.*_l=\([^_]*\)_mdisk=\([^_]*\)_MAX_TIME=\(.*\)/\1\/\2\/\3/' <<<"$f")"
     expect "row $r: exit status 0" test "$(field "$summary" "$r" exit_status)" = 0
-    expect "row $r: peak rate 5e-7 mdisk" near_rel "$(field "$summary" "$r" 'peak_Mdot_in(g/s)')" "$(awk -v m="$md" 'BEGIN { printf "%.10e", 5e-7 * m }')" 1e-6
+    expect "row $r: peak rate of column 5, 6e-7 mdisk" near_rel "$(field "$summary" "$r" 'peak_Mdot_in(g/s)')" "$(awk -v m="$md" 'BEGIN { printf "%.10e", 6e-7 * m }')" 1e-6
+    expect "row $r: column 3's peak, 5e-7 mdisk" near_rel "$(field "$summary" "$r" 'peak_Mdot_col3_fit(g/s)')" "$(awk -v m="$md" 'BEGIN { printf "%.10e", 5e-7 * m }')" 1e-6
+    expect "row $r: column 3's peak time" near_rel "$(field "$summary" "$r" 't_peak_col3_fit(s)')" "$t_peak3" 1e-6
     expect "row $r: peak time in s" near_rel "$(field "$summary" "$r" 't_peak(s)')" "$t_peak" 1e-6
     expect "row $r: peak time in days" near_rel "$(field "$summary" "$r" 't_peak(days)')" "$(awk -v t="$t_peak" 'BEGIN { printf "%.10e", t / 86400 }')" 1e-6
     expect "row $r: peak time in texp" near_rel "$(field "$summary" "$r" 't_peak(texp)')" "$(awk -v t="$t_peak" 'BEGIN { printf "%.10e", t / (30 * 86400) }')" 1e-6
@@ -137,12 +182,34 @@ rm "$summary"
 expect_status 0 "--summary rewrites the table of an existing grid" run_grid --summary grid
 expect "the same four lines" test "$(tail -n +2 "$summary" | wc -l)" -eq 4
 
+# ---- a grid into a folder that is not new ---------------------------------------------
+expect_status 1 "a grid into the folder of another grid" run_grid --velmora "$fake" -o grid tiny.par l=0.5 MAX_TIME=3
+expect "is refused, naming --replace" contains "$work/err" "already holds a grid; give --replace"
+expect "the old grid is untouched" test "$(tail -n +2 "$summary" | wc -l)" -eq 4 -a -d "grid/${folders[0]}"
+cp -r grid gkeep && touch gkeep/notes.txt
+expect_status 0 "--replace replaces it whole" run_grid --velmora "$fake" --replace -o gkeep tiny.par l=0.5 MAX_TIME=3
+expect "only the new member is left" test "$(cd gkeep && ls -d tiny_* | tr '\n' ' ')" = "tiny_l=0.5_MAX_TIME=3 "
+expect "the summary has only it" test "$(tail -n +2 gkeep/summary.tsv | cut -f 1)" = "tiny_l=0.5_MAX_TIME=3"
+expect "a file that is not the grid's stays" test -f gkeep/notes.txt
+mkdir gother && touch gother/data.txt
+expect_status 1 "a grid into a folder holding something else" run_grid --velmora "$fake" --replace -o gother tiny.par l=0.5 MAX_TIME=3
+expect "is refused" contains "$work/err" "is not empty and holds no grid"
+
+# ---- a relative supply table is the base file's neighbour ---------------------------------
+mkdir tables
+printf '# days g/s\n0 1e17\n100 1e18\n' > tables/feed.txt
+sed -e 's/^0 # flag_outer/2 # flag_outer/' tiny.par > tables/fed.par
+printf '\nfeed.txt # supply_file\n' >> tables/fed.par
+expect_status 0 "a base file naming its table relative to its own folder" run_grid --velmora "$fake" -o gfed tables/fed.par mdisk=1e24 MAX_TIME=3
+cat "$work/err"
+expect "the member names the table by its absolute path" contains "gfed/fed_mdisk=1e24_MAX_TIME=3/model.check" "supply_file = $work/tables/feed.txt"
+
 # ---- failed and hung runs ------------------------------------------------------------
 expect_status 1 "a grid with a run that fails" run_grid --velmora "$fake" --no-check -o gfail tiny.par l=0.05,0.4 MAX_TIME=3
 expect "the failure is named on the console" contains "$work/err" "FAILED: $work/gfail/tiny_l=0.05_MAX_TIME=3: velmora failed with exit status 255"
 expect "the summary still has both models" test "$(tail -n +2 gfail/summary.tsv | wc -l)" -eq 2
 expect "the failed model's status is in the table" test "$(field gfail/summary.tsv 1 exit_status)/$(field gfail/summary.tsv 1 'peak_Mdot_in(g/s)')" = 255/NA
-expect "the good model has its peak" near_rel "$(field gfail/summary.tsv 2 'peak_Mdot_in(g/s)')" 5e19 1e-6
+expect "the good model has its peak" near_rel "$(field gfail/summary.tsv 2 'peak_Mdot_in(g/s)')" 6e19 1e-6
 
 start=$(date +%s)
 expect_status 1 "a grid with a run that never ends, under --timeout 2" run_grid --velmora "$fake" --timeout 2 -o ghang tiny.par NUM_TIME=8,999 MAX_TIME=3
@@ -170,7 +237,7 @@ for task in 0 1 2; do
     SLURM_ARRAY_TASK_ID=$task timeout 60 bash "$script" > /dev/null <&3
 done
 expect_status 0 "the three array tasks, run here one by one, complete the grid" run_grid --summary gslurm
-expect "task 2 ran the third model" near_rel "$(field gslurm/summary.tsv 3 'peak_Mdot_in(g/s)')" 2e18 1e-6
+expect "task 2 ran the third model" near_rel "$(field gslurm/summary.tsv 3 'peak_Mdot_in(g/s)')" 2.4e18 1e-6
 
 # Three models in arrays of two: the second array's task 0 is the third model.
 # A stand-in squeue lists a task of the first array as pending, under the path

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Checks tools/velmora-plot: usage and refusals, figures from data sets in the
+# Checks tools/velmora-plot (the package's velmora.plot): usage and refusals, figures from data sets in the
 # program's file layout (PNG signature, size, pixel size, paths printed),
 # the optional series column, runs sharing snapshot names, grid members
 # (names with '='), the supply drawn in modes 1 and 2 (pixels of its colour),
@@ -17,11 +17,10 @@ plot="$src/tools/velmora-plot"
 source "$lib/check.bash"
 source "$lib/synthetic.bash"
 
-command -v gnuplot >/dev/null || { echo "FAIL: gnuplot is not installed (tools/install-deps.sh)"; exit 1; }
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-plot-test.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 run_plot() { timeout 120 "$plot" "$@" > "$work/out" 2> "$work/err"; }
+not_contains() { ! grep -qF -- "$2" "$1"; }
 
 # ---- usage and refusals -----------------------------------------------------
 expect_status 2 "no argument gives the usage" run_plot
@@ -43,7 +42,7 @@ mkdir "$work/run" && (cd "$work/run" && synthetic_mdot ring 12 && synthetic_prof
 expect_status 0 "figures of a run with six snapshots" run_plot "$work/run"
 printf '%s\n' "$work/run/mdotin_ring.png" "$work/run/F_profiles.png" > "$work/want"
 expect "both figure paths are printed, nothing else" cmp -s "$work/out" "$work/want"
-expect "gnuplot gave no warning" test ! -s "$work/err"
+expect "no warning" test ! -s "$work/err"
 expect "accretion-rate figure" png_check "$work/run/mdotin_ring.png" 20000
 expect "profile figure" png_check "$work/run/F_profiles.png" 40000
 
@@ -62,6 +61,16 @@ expect "no snapshot figure without snapshots" test ! -e "$work/series/F_profiles
 mkdir "$work/neg" && (cd "$work/neg" && synthetic_mdot neg 8 && sed -i 's/^3\t\([^\t]*\)\t/3\t\1\t-/' mdotin_neg.dat)
 expect_status 0 "a file with one negative rate" run_plot "$work/neg"
 expect "the left-out line is reported" contains "$work/err" "1 of 8 data lines have a time or rate <= 0"
+expect "as a negative rate of column 3" contains "$work/err" "in column 3 (Mdot_in): 1 negative; left out"
+
+# Column 5 with nan and negative values: counted by kind, column 3 still drawn in full.
+mkdir "$work/nan5" && (cd "$work/nan5" && synthetic_mdot nan5 8 1 \
+    && sed -i -e 's/^2\t\(.*\)\t[^\t]*$/2\t\1\t-nan/' -e 's/^4\t\(.*\)\t[^\t]*$/4\t\1\t-3.5e2/' \
+        -e 's/^5\t\(.*\)\t[^\t]*$/5\t\1\tnan/' mdotin_nan5.dat)
+expect_status 0 "column 5 with two nan and one negative value" run_plot "$work/nan5"
+expect "they are named" contains "$work/err" "3 of 8 data lines have a time or rate <= 0 (or not a number) in column 5 (Mdot_in_series): 2 nan, 1 negative; left out"
+expect "column 3 loses nothing" not_contains "$work/err" "in column 3"
+expect "its figure" png_check "$work/nan5/mdotin_nan5.png" 20000
 expect "the figure is drawn from the rest" png_check "$work/neg/mdotin_neg.png" 20000
 
 # ---- two runs in one folder: the snapshot names are shared ---------------------
@@ -92,7 +101,8 @@ expect_status 0 "mode 2" run_plot "$work/mode2"
 expect "the supply law is drawn" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -gt 50
 printf '2 # flag_outer\nlaw # name\nfeed.txt # supply_file\n' > "$work/mode2/law.par"
 expect_status 0 "mode 2 with a supply_file that is not there" run_plot "$work/mode2"
-expect "says so" contains "$work/err" "its supply table $work/mode2/feed.txt cannot be read"
+expect "says so" contains "$work/err" "its supply table $work/mode2/feed.txt cannot be used"
+expect "and draws no law in its place" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -eq 0
 printf '# days g/s\n\n1 3e17\n100 2e18\n' > "$work/mode2/feed.txt"
 expect_status 0 "mode 2 with a supply table" run_plot "$work/mode2"
 expect "the table is drawn" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -gt 50

@@ -221,7 +221,9 @@ expect "the summary job ran after both arrays" contains "$summary_out" "Summary:
 broken="default_l=0.25_mdisk=2e24"
 expect "it names the task stopped by the set-up line" contains "$summary_out" "FAILED: $grid/$broken: not run"
 hint=$(grep '^  sbatch --array=' "$summary_out")
-expect "and the line that reruns it" test "$hint" = "  sbatch --array=1 $(printf '%q' "$grid/velmora-grid-1.slurm")"
+# The line, as the shell reads it, names the first array's script (quoted as a shell word).
+hint_words() { eval "local w=($hint)"; printf '%s\n' "${w[@]}"; }
+expect "and the line that reruns it" test "$(hint_words)" = "$(printf '%s\n' sbatch --array=1 "$grid/velmora-grid-1.slurm")"
 expect "the summary job failed with it" test "$(timeout 5 squeue -h -t all -j "$summary_job" -o %T)" = FAILED
 
 # ---- the rerun, first held in the queue -------------------------------------------
