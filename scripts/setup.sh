@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgsl-dev libgtest-dev gnuplot-nox parallel
+packages=(g++ cmake make libgsl-dev libgtest-dev parallel
           python3-dev python3-numpy pybind11-dev python3-scipy python3-matplotlib python3-emcee python3-tqdm
           python3-pytest python3-astropy
           python3-setuptools python3-skbuild python3-venv python3-pip
