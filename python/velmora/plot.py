@@ -43,7 +43,7 @@ except ImportError:  # the package's constants module is not there yet: the prog
 
 PROG = "velmora-plot"
 
-USAGE = f"""Usage: {PROG} [-n NAME] [-o OUTDIR] [--linear-time] [--data FILE [--t0 T0] [--data-unit UNIT]
+USAGE = f"""Usage: {PROG} [-n NAME] [-o OUTDIR] [--par FILE] [--linear-time] [--data FILE [--t0 T0] [--data-unit UNIT]
                     [--distance D] [--eta ETA]] RUN_FOLDER...
 
 Draws the figures of the velmora run(s) in RUN_FOLDER as PNG files:
@@ -58,6 +58,9 @@ With several folders: one figure, mdotin_compare.png, of the runs of all of them
 
 Options:
   -n NAME          draw only the run NAME (file mdotin_NAME.dat); default: every run
+  --par FILE       the runs' parameter file, for the supply of flag_outer 2 (the built-in
+                   law or its supply_file table); default: the parameter file in the run's
+                   folder that names the run
   -o OUTDIR        write the figures into OUTDIR instead of RUN_FOLDER
   --linear-time    a linear time axis (the rate axis stays logarithmic)
   --data FILE      observed points over the rate: lines "time value [error]";
@@ -170,29 +173,35 @@ def describe_left_out(values: np.ndarray) -> str:
 
 # ---- the run's supply, from the model ----------------------------------------------
 
-def run_supply_file(folder: str, name: str) -> Optional[str]:
-    """The supply table named by the folder's parameter file of the run NAME (the last
-    such file in name order), as an absolute path: a relative one is taken from the
-    parameter file's folder, as the program takes it. None when no file names the run or
-    it names no table."""
+def supply_file_of(par: str) -> tuple:
+    """(run name, supply table as an absolute path or None) of a parameter file: a relative
+    table is taken from the parameter file's folder, as the program takes it."""
     from .grid import read_parameters
-    table = None
+    values, _ = read_parameters(par)
+    table = values.get("supply_file") or None
+    if table and not os.path.isabs(table):
+        table = os.path.join(os.path.dirname(os.path.abspath(par)), table)
+    return values.get("name"), table
+
+
+def run_supply_file(folder: str, name: str) -> tuple:
+    """(found, table): whether a parameter file of the folder names the run NAME (the last
+    such file in name order counts), and the supply table it names (None: the built-in law)."""
+    found, table = False, None
     for par in sorted(glob.glob(os.path.join(glob.escape(folder), "*.par"))):
         try:
-            values, _ = read_parameters(par)
+            run, its_table = supply_file_of(par)
         except (OSError, ValueError):
             continue
-        if values.get("name") == name:
-            table = values.get("supply_file") or None
-            if table and not os.path.isabs(table):
-                table = os.path.join(os.path.dirname(os.path.abspath(par)), table)
-    return table
+        if run == name:
+            found, table = True, its_table
+    return found, table
 
 
-def supply_disc(data: DataFile, folder: str, name: str):
+def supply_disc(data: DataFile, folder: str, name: str, par: Optional[str] = None):
     """The model of a run, for its supply: the parameters of the data file's header, with
-    the supply table of the run's parameter file in the folder. Returns (disc, None) or
-    (None, reason)."""
+    the supply table of the run's parameter file (PAR, else the one in the folder that
+    names the run). Returns (disc, None) or (None, reason)."""
     import velmora
     values = {k: data.value(k) for k in ("mass", "mdisk", "r_out_disk", "l", "r_ign_in", "r_ign_out",
                                          "sigma_index", "mdot_out")}
@@ -204,7 +213,17 @@ def supply_disc(data: DataFile, folder: str, name: str):
     if values["r_out_disk"]:
         for key in ("r_ign_in", "r_ign_out"):
             values[key] /= values["r_out_disk"]
-    table = run_supply_file(folder, name) if values["flag_outer"] == 2 else None
+    table = None
+    if values["flag_outer"] == 2:
+        # The data file does not say whether the run took the built-in law or a table.
+        if par is not None:
+            _, table = supply_file_of(par)
+        else:
+            found, table = run_supply_file(folder, name)
+            if not found:
+                return None, (f"no parameter file in {folder} names the run '{name}', so whether it was fed by "
+                              "the built-in law or a supply_file table is unknown; give its parameter file "
+                              "with --par FILE (or copy it into the folder)")
     try:
         return velmora.Disc(**values, supply_file=table), None
     except (ValueError, OSError, RuntimeError) as e:
@@ -346,7 +365,7 @@ class Run:
     supply: tuple = ()
 
 
-def load_run(path: str, folder: str, label: str, linear: bool) -> Optional[Run]:
+def load_run(path: str, folder: str, label: str, linear: bool, par: Optional[str] = None) -> Optional[Run]:
     """A run's rate file, checked; None (after a warning) when there is nothing to draw."""
     base = os.path.basename(path)
     name = base[len("mdotin_"):-len(".dat")]
@@ -394,7 +413,7 @@ def load_run(path: str, folder: str, label: str, linear: bool) -> Optional[Run]:
     run = Run(name, label, data, np.where(time_ok, t, np.nan), exact, curves[3], err, texp_s / DAY)
     run.flag_outer = int(data.value("flag_outer") or 0)
     if run.flag_outer in (1, 2):
-        run.disc, reason = supply_disc(data, folder, name)
+        run.disc, reason = supply_disc(data, folder, name, par)
         if run.disc is None:
             warn(f"{base}: the outer supply is not drawn: {reason}")
     return run
@@ -648,9 +667,9 @@ def save(fig, out: str) -> tuple:
 
 def parse_args(argv: list) -> dict:
     opts = {"name": None, "outdir": None, "data": None, "linear": False, "t0": 0.0, "unit": "g/s",
-            "distance": None, "eta": 0.1, "folders": []}
+            "distance": None, "eta": 0.1, "par": None, "folders": []}
     with_value = {"-n": "name", "-o": "outdir", "--data": "data", "--t0": "t0", "--data-unit": "unit",
-                  "--distance": "distance", "--eta": "eta"}
+                  "--distance": "distance", "--eta": "eta", "--par": "par"}
     i = 0
     while i < len(argv):
         a = argv[i]
@@ -692,6 +711,11 @@ def parse_args(argv: list) -> dict:
         raise UsageError("--data-unit erg/s/cm^2 needs --distance")
     if isinstance(opts["t0"], str):
         opts["t0"] = parse_t0(opts["t0"])
+    if opts["par"] is not None:
+        try:
+            supply_file_of(opts["par"])
+        except (OSError, ValueError) as e:
+            raise UsageError(f"--par {opts['par']}: not a readable parameter file ({e})")
     if opts["data"] is not None and not (os.path.isfile(opts["data"]) and os.access(opts["data"], os.R_OK)):
         raise UsageError(f"no readable data file: {opts['data']}")
     return opts
@@ -742,7 +766,7 @@ def main(argv: Optional[list] = None) -> int:
             label = name
             if compare and name != os.path.basename(folder):
                 label = f"{os.path.basename(folder)}/{name}"
-            run = load_run(path, folder, label, o["linear"])
+            run = load_run(path, folder, label, o["linear"], o["par"])
             if run is None:
                 failed = True
             else:

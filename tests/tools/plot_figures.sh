@@ -97,8 +97,13 @@ mkdir "$work/mode1" && (cd "$work/mode1" && synthetic_mdot feed 10 1 \
 expect_status 0 "mode 1" run_plot "$work/mode1"
 expect "a dashed line at mdot_out" test "$(png_colour_count "$work/mode1/mdotin_feed.png" $mdot_out_colour)" -gt 50
 mkdir "$work/mode2" && (cd "$work/mode2" && synthetic_mdot law 10 1 && sed -i 's/^#flag_outer=0/#flag_outer=2/' mdotin_law.dat)
-expect_status 0 "mode 2" run_plot "$work/mode2"
+expect_status 0 "mode 2 without the run's parameter file" run_plot "$work/mode2"
+expect "says the supply is unknown" contains "$work/err" "no parameter file in $work/mode2 names the run 'law'"
+expect "and draws none" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -eq 0
+printf '2 # flag_outer\nlaw # name\n' > "$work/law-elsewhere.par"
+expect_status 0 "mode 2 with --par naming no table" run_plot --par "$work/law-elsewhere.par" "$work/mode2"
 expect "the supply law is drawn" test "$(png_colour_count "$work/mode2/mdotin_law.png" $supply_colour)" -gt 50
+expect_status 2 "--par with a file that is not there" run_plot --par "$work/nofile.par" "$work/mode2"
 printf '2 # flag_outer\nlaw # name\nfeed.txt # supply_file\n' > "$work/mode2/law.par"
 expect_status 0 "mode 2 with a supply_file that is not there" run_plot "$work/mode2"
 expect "says so" contains "$work/err" "its supply table $work/mode2/feed.txt cannot be used"

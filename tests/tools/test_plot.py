@@ -68,8 +68,10 @@ def test_supply_from_a_run_folder_takes_the_table_next_to_its_parameter_file(tmp
     (tmp_path / "tables").mkdir()
     (tmp_path / "tables" / "feed.txt").write_text("0 2e17\n100 2e17\n")
     (tmp_path / "run.par").write_text("2 # flag_outer\nburst # name\ntables/feed.txt # supply_file\n")
-    assert plot.run_supply_file(str(tmp_path), "burst") == str(tmp_path / "tables" / "feed.txt")
-    assert plot.run_supply_file(str(tmp_path), "other") is None
+    assert plot.run_supply_file(str(tmp_path), "burst") == (True, str(tmp_path / "tables" / "feed.txt"))
+    assert plot.run_supply_file(str(tmp_path), "other") == (False, None)
+    (tmp_path / "law.par").write_text("2 # flag_outer\nlaw # name\n")
+    assert plot.run_supply_file(str(tmp_path), "law") == (True, None)
 
 
 def write_observed(path, lines):
