@@ -49,6 +49,7 @@ from typing import Optional
 PROG = "velmora-grid"
 NUMBER = re.compile(r"^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$")
 INTEGER = re.compile(r"^[-+]?[0-9]+$")
+DROPPED = re.compile(r"^warning: .* line [0-9]+: ")
 # The files of a grid folder itself (besides its member folders).
 GRID_FILES = ("grid.tsv", "summary.tsv", "joblog.tsv", "slurm_arrays.tsv", "submit.sh",
               "velmora-grid.slurm", "velmora-grid-summary.slurm")
@@ -125,51 +126,22 @@ def shown(text: str) -> str:
 def keyword_kinds() -> dict:
     """Keyword -> kind ('real', 'integer', 'text'), in the program's table order."""
     import velmora
-    if not hasattr(velmora, "keywords"):
-        return dict(_INTERIM_KINDS)
     return {k.name: k.kind for k in velmora.keywords()}
 
 
 def read_parameters(path: str) -> tuple:
-    """The values of a parameter file as the program reads them, and the reader's warnings."""
+    """The values of a parameter file as the program reads them, and the reader's warnings
+    (entries it drops)."""
     import velmora
-    if not hasattr(velmora, "read_parameter_file"):
-        return _interim_read(path), []
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         values = velmora.read_parameter_file(path)
-    return values, [str(w.message) for w in caught]
+    return values, [str(w.message) for w in caught if issubclass(w.category, velmora.ParameterFileWarning)]
 
 
 def format_parameters(values: dict) -> str:
     import velmora
-    if not hasattr(velmora, "format_parameter_file"):
-        return "".join(f"{values[k]:.17g} # {k}\n" if _INTERIM_KINDS[k] == "real" else f"{values[k]} # {k}\n"
-                       for k in _INTERIM_KINDS if values.get(k, "") != "")
     return velmora.format_parameter_file(values)
-
-
-# Interim: the table until the module exports it (velmora.keywords()).
-_INTERIM_KINDS = {"mass": "real", "mdisk": "real", "r_out_disk": "real", "l": "real", "r_ign_in": "real",
-                  "r_ign_out": "real", "sigma_index": "real", "texp": "real", "kappa": "real",
-                  "MIN_TIME": "real", "MAX_TIME": "real", "NUM_TIME": "integer", "save": "integer",
-                  "flag_outer": "integer", "name": "text", "mdot_out": "real", "fast": "integer",
-                  "supply_file": "text"}
-
-
-def _interim_read(path: str) -> dict:
-    values = {k: ("" if kind == "text" else 0) for k, kind in _INTERIM_KINDS.items()}
-    with open(path, encoding="utf-8", errors="replace") as f:
-        tokens = f.read().split()
-    for i in range(len(tokens) - 2):
-        if tokens[i + 1] == "#" and tokens[i + 2] in values:
-            kind = _INTERIM_KINDS[tokens[i + 2]]
-            try:
-                values[tokens[i + 2]] = tokens[i] if kind == "text" else (
-                    int(float(tokens[i])) if kind == "integer" else float(tokens[i]))
-            except ValueError:
-                pass
-    return values
 
 
 # ---- the command line -------------------------------------------------------------------
@@ -516,7 +488,13 @@ def make_grid(o: Options) -> int:
     except ValueError as e:
         raise Failure(f"the base parameter file {shown(base)} is refused: {e}")
     if checker is not None:
-        dropped = [line for line in run_check(checker, base).splitlines() if line.startswith("warning: ")]
+        # Entries the program drops name their line; a value that looks like another unit
+        # (a plausibility warning) is shown but is the user's to judge.
+        report = run_check(checker, base).splitlines()
+        dropped = [line for line in report if DROPPED.match(line)]
+        plausibility = [line for line in report if line.startswith("warning: ") and not DROPPED.match(line)]
+        if plausibility:
+            print("\n".join(plausibility), file=sys.stderr)
     if dropped:
         print("\n".join(dropped), file=sys.stderr)
         if o.check:

@@ -31,15 +31,13 @@ import math
 import os
 import re
 import sys
+import warnings
 from dataclasses import dataclass, field
 from typing import Optional
 
 import numpy as np
 
-try:
-    from .constants import G, c as C_LIGHT, day as DAY, parsec as PARSEC
-except ImportError:  # the package's constants module is not there yet: the program's values
-    G, C_LIGHT, DAY, PARSEC = 6.67428e-8, 2.997925e10, 86400.0, 3.0856775814913673e18
+from .constants import G, c as C_LIGHT, day as DAY, parsec as PARSEC, solar_mass as SOLAR_MASS
 
 PROG = "velmora-plot"
 
@@ -225,7 +223,10 @@ def supply_disc(data: DataFile, folder: str, name: str, par: Optional[str] = Non
                               "the built-in law or a supply_file table is unknown; give its parameter file "
                               "with --par FILE (or copy it into the folder)")
     try:
-        return velmora.Disc(**values, supply_file=table), None
+        with warnings.catch_warnings():
+            # A value that looks like another unit was the run's to report, not the figure's.
+            warnings.simplefilter("ignore", velmora.PlausibilityWarning)
+            return velmora.Disc(**values, supply_file=table), None
     except (ValueError, OSError, RuntimeError) as e:
         if table:
             return None, f"its supply table {table} cannot be used ({e})"
@@ -541,7 +542,7 @@ def model_title(data: DataFile, name: str) -> str:
         x = v(key)
         return format(x, fmt) if x is not None else "?"
     mass = v("mass")
-    msun = format(mass / 1.989e33, ".3g") if mass is not None else "?"
+    msun = format(mass / SOLAR_MASS, ".3g") if mass is not None else "?"
     return (f"{name}:  l = {g('l', 'g')},  M = {msun} M_sun,  M_disk = {g('mdisk', '.3g')} g,  "
             f"r_out = {g('r_out_disk', '.3g')} cm,  t_exp = {g('texp(days)', '.4g')} d,  "
             f"flag_outer = {data.header.get('flag_outer', '?')}{fast}")
