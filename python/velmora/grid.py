@@ -488,13 +488,8 @@ def make_grid(o: Options) -> int:
     except ValueError as e:
         raise Failure(f"the base parameter file {shown(base)} is refused: {e}")
     if checker is not None:
-        # Entries the program drops name their line; a value that looks like another unit
-        # (a plausibility warning) is shown but is the user's to judge.
-        report = run_check(checker, base).splitlines()
-        dropped = [line for line in report if DROPPED.match(line)]
-        plausibility = [line for line in report if line.startswith("warning: ") and not DROPPED.match(line)]
-        if plausibility:
-            print("\n".join(plausibility), file=sys.stderr)
+        # Entries the program drops name their line (its other warnings are the members').
+        dropped = [line for line in run_check(checker, base).splitlines() if DROPPED.match(line)]
     if dropped:
         print("\n".join(dropped), file=sys.stderr)
         if o.check:
@@ -537,6 +532,14 @@ def make_grid(o: Options) -> int:
                     note(f"{folder}: {verdict or 'velmora --check gave no verdict: ' + last}")
                     problems = True
             members.append((folder, combo, text, report))
+        # A value that looks like another unit (the program's plausibility warnings) is
+        # shown, each text once, but is the user's to judge.
+        shown_warnings = set()
+        for folder, _, _, report in members:
+            for line in (report or "").splitlines():
+                if line.startswith("warning: ") and not DROPPED.match(line) and line not in shown_warnings:
+                    shown_warnings.add(line)
+                    note(f"{folder}: {line}")
         if problems:
             raise Failure("velmora --check refuses models of the grid (see above); nothing was written or run. "
                           "Use --no-check to run them anyway.")

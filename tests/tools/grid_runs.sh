@@ -83,6 +83,10 @@ expect_status 1 "a base file with a misspelt keyword" run_grid --velmora "$fake"
 expect "velmora's warning is shown" contains "$work/err" "warning: typo.par line 3: mdsik: not a keyword; did you mean mdisk?"
 expect_status 0 "--no-check runs it anyway" run_grid --velmora "$fake" --no-check -o gtypo typo.par l=0.4 MAX_TIME=3
 expect "a refused grid leaves no folder behind" test ! -e g0
+# A value that looks like another unit is shown, not refused: it is the user's to judge.
+sed 's/^1.989e34 # mass/1e20 # mass/' tiny.par > light.par
+expect_status 0 "a base file with an implausible mass" run_grid --velmora "$fake" -o glight light.par l=0.4 MAX_TIME=3
+expect "the program's warning is shown" contains "$work/err" "warning: mass = 1e+20 g is below"
 
 # ---- what is typed never reaches a script unchecked ----------------------------------
 # The guide's way of preparing a grid for a cluster: the program named is not here, so
