@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
   mod.zero_interp.fill(0.0);
 
   evol_mdot_in(&mod);
+  console_run_ended();
   // Console output that could not be written is a failed run too.
   if (!console_written()) return exit_status::write_error;
   // Every row is written, but a nan cell is a gap, not a result.

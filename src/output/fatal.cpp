@@ -3,11 +3,11 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 namespace {
 
@@ -20,34 +20,65 @@ const char* describe(int code) {
   }
 }
 
-int console_stdout = -1;  // the console's standard output while a quiet run drops its progress
+// A quiet run's standard output: a stream that keeps only the line being
+// written and the last complete one (a stop that does not announce itself
+// prints its reason as its last line), so that its progress costs no file.
+constexpr std::size_t KEPT_LINE = 512;  // bytes of a held line
+struct held_line {
+  char text[KEPT_LINE];
+  std::size_t size;
+};
+held_line last{}, current{};
+FILE* console = nullptr;  // the console's standard output while a quiet run holds its progress
+bool run_ended = false;
+
+ssize_t hold_progress(void*, const char* buffer, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (buffer[i] == '\n') {
+      if (current.size > 0) last = current;
+      current.size = 0;
+    } else if (current.size < KEPT_LINE) {
+      current.text[current.size++] = buffer[i];
+    }
+  }
+  return static_cast<ssize_t>(size);
+}
+
+// At the exit: the console back in place; after a stop that did not
+// announce itself (console_error_begins), its last line shown.
+void give_the_console_back() {
+  if (console == nullptr) return;
+  std::fflush(stdout);
+  stdout = console;
+  console = nullptr;
+  const held_line& reason = current.size > 0 ? current : last;
+  if (!run_ended && reason.size > 0) std::printf("%.*s\n", static_cast<int>(reason.size), reason.text);
+}
 
 }  // namespace
 
 void quiet_console() {
+  const cookie_io_functions_t io{nullptr, &hold_progress, nullptr, nullptr};
+  FILE* held = fopencookie(nullptr, "w", io);
+  if (held == nullptr) return;  // nothing is hidden rather than an error lost
   std::fflush(stdout);
-  const int saved = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved < 0 || null < 0 || dup2(null, STDOUT_FILENO) < 0) {  // nothing is hidden rather than an error lost
-    if (saved >= 0) close(saved);
-    if (null >= 0) close(null);
-    return;
-  }
-  close(null);
-  console_stdout = saved;
+  console = stdout;
+  stdout = held;  // glibc's stdout is a variable; printf, puts and putchar follow it
+  std::atexit(&give_the_console_back);
 }
 
-bool console_is_quiet() { return console_stdout >= 0; }
+bool console_is_quiet() { return console != nullptr; }
 
 void console_error_begins() {
-  if (console_stdout < 0) return;
+  if (console == nullptr) return;
   const int reason = errno;  // the stop's reason, still to be printed
   std::fflush(stdout);       // the progress still buffered goes where the rest went
-  dup2(console_stdout, STDOUT_FILENO);
-  close(console_stdout);
-  console_stdout = -1;
+  stdout = console;
+  console = nullptr;
   errno = reason;
 }
+
+void console_run_ended() { run_ended = true; }
 
 void err_m(int i) {
   console_error_begins();

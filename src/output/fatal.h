@@ -22,10 +22,13 @@ constexpr int file = 100;            // file name too long, or the file cannot b
 constexpr int bessel_table = -1;     // unsupported Bessel order or series too long (255 in the shell)
 }  // namespace exit_status
 
-// -q/--quiet: from here on the run's progress on standard output goes to
-// /dev/null. Warnings (standard error) are shown as always.
+// -q/--quiet: from here on the run's progress on standard output is
+// dropped. Warnings (standard error) are shown as always. A stop that does
+// not call console_error_begins (the solver's own) has the last line it
+// printed shown at the exit, unless console_run_ended was called.
 void quiet_console();
 bool console_is_quiet();
+void console_run_ended();  // the run is complete: nothing held is shown
 
 // Called by every stop before it prints its reason on standard output: in a
 // quiet run, standard output is the console's again from here, so that the
