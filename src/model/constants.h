@@ -14,6 +14,20 @@ constexpr double pi = 3.141592653589793;
 constexpr double two_pi = 6.283185307179586;
 constexpr double sixteen_thirds = 5.333333333333333;  // 16/3 of the viscous-time relation
 
+// Radiation: the SI-defined values of h, k and the electronvolt, in CGS.
+constexpr double h_planck = 6.62607015e-27;    // Planck constant, erg s
+constexpr double k_boltzmann = 1.380649e-16;   // Boltzmann constant, erg/K
+constexpr double keV = 1.602176634e-9;         // erg per keV
+// Stefan-Boltzmann constant, erg cm^-2 s^-1 K^-4: 2 pi^5 k^4 / (15 h^3 c^2)
+// of the constants above and velmora's c, so that the Planck function
+// integrates to sigma T^4 / pi exactly (3e-7 above the CODATA value, whose
+// c is 2.99792458e10).
+constexpr double sigma_sb = 2.0 * (pi * pi * pi * pi * pi) * (k_boltzmann * k_boltzmann * k_boltzmann * k_boltzmann) /
+                            (15.0 * (h_planck * h_planck * h_planck) * (c_light * c_light));
+// AB magnitudes: m_AB = -2.5 log10(f_nu / (erg s^-1 cm^-2 Hz^-1)) - 48.60.
+constexpr double ab_magnitude_offset = 48.60;  // mag
+constexpr double radians_per_degree = pi / 180.0;
+
 static_assert(6.0 * G == six_G, "6 G must equal its written value exactly");
 static_assert(2.0 * pi == two_pi, "2 pi must equal its written value exactly");
 

@@ -39,6 +39,7 @@
 #include "model/gmodel.h"
 #include "model/parameters.h"
 #include "model/settings.h"
+#include "python/observables_binding.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -864,4 +865,5 @@ t (s), from F = 3/2 nu Sigma h. The result has the shape t.shape + r.shape: out[
       .def_property_readonly("initial_mass", [](const Disc& d) { return d.model().initial_mass(); },
                              "The disc's mass at t = 0 (g).")
       .def("__repr__", &repr);
+  velmora_python::bind_observables(m, [](py::handle d) -> const disc_model& { return d.cast<const Disc&>().model(); });
 }

@@ -1,0 +1,647 @@
+// What a telescope sees of the disc. See observables.h for the physics.
+//
+// The numerics. A light curve needs the torque at many radii and epochs;
+// the model's torque costs one modal sum per radius and epoch. So the torque
+// is sampled at a few radii and interpolated: F = (hout / 2 pi) xi G(y) with
+// xi = x^(2l) = sqrt(r / r_out_disk) and y = x^2, where G is an entire
+// function of y (every mode x^l J_l(z x) and every quasi-static profile is
+// x^(2l) times a power series in x^2) and G(0) = Mdot_in. G is interpolated
+// in y on [0, 1] at Chebyshev-Lobatto points, the point y = 0 taken from the
+// rate itself (so the inner disc, at y of 1e-5 and below, is the rate's to
+// rounding), the number of points doubled per epoch until the last
+// Chebyshev coefficients fall below 1e-11 of G.
+//
+// The radial integral runs over two panels of Gauss-Legendre rules: from
+// r_ms to 9 r_ms in w, where h / h_ms = 1 + w^4 (so the temperature, which
+// rises as (h - h_ms)^(1/4), is smooth in w), and from there to r_out_disk in
+// ln r. The inner rule grows with the steepness of the band's Wien tail at
+// the epoch's hottest ring, E / (k f_col T_max): a band deep in the tail sees
+// a narrow peak in radius, of width ~ (E / k T_max)^(-1/2).
+#include "exact/observables.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <string>
+
+#include "exact/errors.h"
+#include "model/constants.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr double SERIES_TOLERANCE = 1e-11;     // Chebyshev tail of G, relative to its largest value
+constexpr std::size_t FIRST_POINTS = 8;        // Chebyshev intervals of the first try
+constexpr std::size_t MAX_POINTS = 2048;       // beyond this the torque is not resolved
+constexpr double INNER_PANEL = 9.0;            // outer end of the inner panel, units of r_ms
+constexpr std::size_t MIN_INNER_NODES = 24;    // enough for bands up to E ~ 20 k T_max to 1e-10
+constexpr double INNER_NODES_PER_ROOT = 6.5;   // nodes per sqrt(E / k T_max) in the Wien tail
+constexpr std::size_t MAX_INNER_NODES = 256;   // E / k T_max ~ 1500: e^-1500 underflows anyway
+constexpr std::size_t MIN_OUTER_NODES = 16;
+constexpr double OUTER_NODES_PER_E_FOLD = 3.0;  // in ln r
+constexpr double PLANCK_SPLIT = 2.0;           // x below: Bernoulli series; above: Wien series
+
+std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string text(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+[[noreturn]] void refuse(const char* keyword, const std::string& why) { throw invalid_parameter(keyword, why); }
+
+// ---- the blackbody ------------------------------------------------------------
+
+// int_0^x u^3 / (e^u - 1) du = sum_n B_n x^(n+3) / (n! (n+3)), for x <= 2
+// (the terms fall as (x / 2 pi)^n).
+double planck_lower(double x) {
+  // B_2k / ((2k)! (2k + 3)), k = 1..17, from the Bernoulli numbers' exact fractions.
+  static const std::array<double, 17> coefficient = [] {
+    constexpr std::array<double, 17> numerator = {
+        1.0, -1.0, 1.0, -1.0, 5.0, -691.0, 7.0, -3617.0, 43867.0, -174611.0, 854513.0, -236364091.0, 8553103.0,
+        -23749461029.0, 8615841276005.0, -7709321041217.0, 2577687858367.0};
+    constexpr std::array<double, 17> denominator = {
+        6.0, 30.0, 42.0, 30.0, 66.0, 2730.0, 6.0, 510.0, 798.0, 330.0, 138.0, 2730.0, 6.0, 870.0, 14322.0, 510.0, 6.0};
+    std::array<double, 17> c{};
+    double factorial = 1.0;
+    for (int k = 1; k <= 17; ++k) {
+      factorial *= (2.0 * k - 1.0) * (2.0 * k);
+      c[k - 1] = numerator[k - 1] / (denominator[k - 1] * factorial * (2.0 * k + 3.0));
+    }
+    return c;
+  }();
+  const double x2 = x * x;
+  double sum = 0.0;
+  for (int k = 16; k >= 0; --k) sum = sum * x2 + coefficient[k];
+  return x * x2 * (1.0 / 3.0 - x / 8.0 + x2 * sum);
+}
+
+// int_x^inf u^3 / (e^u - 1) du = sum_n e^(-n x) (x^3/n + 3x^2/n^2 + 6x/n^3 + 6/n^4), for x >= 2.
+double planck_upper(double x) {
+  if (!std::isfinite(x)) return 0.0;
+  const double q = std::exp(-x);
+  double power = q, sum = 0.0;
+  for (int n = 1; n <= 40 && power > 1e-17 * q; ++n) {
+    const double inv = 1.0 / n;
+    sum += power * inv * (x * x * x + inv * (3.0 * x * x + inv * (6.0 * x + inv * 6.0)));
+    power *= q;
+  }
+  return sum;
+}
+
+// ---- Gauss-Legendre rules -----------------------------------------------------
+
+struct rule {
+  std::vector<double> node, weight;  // on [-1, 1]
+};
+
+rule gauss_legendre(std::size_t n) {
+  rule g;
+  g.node.resize(n);
+  g.weight.resize(n);
+  for (std::size_t i = 0; i < (n + 1) / 2; ++i) {
+    double z = std::cos(phys::pi * (static_cast<double>(i) + 0.75) / (static_cast<double>(n) + 0.5));
+    double dp = 0.0;
+    for (int iteration = 0; iteration < 100; ++iteration) {
+      double p0 = 1.0, p1 = z;
+      for (std::size_t k = 2; k <= n; ++k) {
+        const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / static_cast<double>(k);
+        p0 = p1;
+        p1 = p2;
+      }
+      dp = static_cast<double>(n) * (z * p1 - p0) / (z * z - 1.0);
+      const double step = p1 / dp;
+      z -= step;
+      if (std::fabs(step) < 1e-16) break;
+    }
+    g.node[i] = -z;
+    g.node[n - 1 - i] = z;
+    g.weight[i] = g.weight[n - 1 - i] = 2.0 / ((1.0 - z * z) * dp * dp);
+  }
+  return g;
+}
+
+// ---- the torque, interpolated ------------------------------------------------
+
+// For each epoch, the Chebyshev coefficients of G(y) on [0, 1] (argument
+// 2y - 1) and the rate G(0) = Mdot_in.
+struct torque_series {
+  std::vector<std::vector<double>> coefficients;
+  std::vector<double> mdot;
+
+  double value(std::size_t j, double y) const {  // Clenshaw
+    const std::vector<double>& c = coefficients[j];
+    const double u = 2.0 * y - 1.0;
+    double b1 = 0.0, b2 = 0.0;
+    for (std::size_t k = c.size() - 1; k >= 1; --k) {
+      const double b0 = 2.0 * u * b1 - b2 + c[k];
+      b2 = b1;
+      b1 = b0;
+    }
+    return u * b1 - b2 + c[0];
+  }
+};
+
+torque_series interpolate_torque(const disc_model& m, const double* t, std::size_t nt) {
+  const double l = m.parameters().l;
+  const double to_G = phys::two_pi / m.hout();
+  torque_series s;
+  s.mdot.resize(nt);
+  m.mdot_in(t, nt, s.mdot.data());
+  s.coefficients.resize(nt);
+  // values[j][i]: G at y_i = (1 + cos(pi i / n)) / 2, i = 0..n (y_n = 0).
+  std::vector<std::vector<double>> values(nt);
+  std::vector<std::size_t> pending(nt);
+  for (std::size_t j = 0; j < nt; ++j) pending[j] = j;
+  std::size_t n = FIRST_POINTS;
+  std::vector<double> x, tj, F, cosines;
+  for (;;) {
+    // The points new at this n: every point at the first, the odd ones after.
+    const bool first = n == FIRST_POINTS;
+    x.clear();
+    for (std::size_t i = first ? 0 : 1; i < n; i += first ? 1 : 2)
+      x.push_back(std::sqrt(0.5 * (1.0 + std::cos(phys::pi * static_cast<double>(i) / static_cast<double>(n)))));
+    tj.clear();
+    for (std::size_t j : pending) tj.push_back(t[j]);
+    F.resize(x.size() * tj.size());
+    m.torque(x.data(), x.size(), tj.data(), tj.size(), F.data());
+    cosines.resize(2 * n);
+    for (std::size_t i = 0; i < 2 * n; ++i) cosines[i] = std::cos(phys::pi * static_cast<double>(i) / static_cast<double>(n));
+    std::vector<std::size_t> still;
+    for (std::size_t p = 0; p < pending.size(); ++p) {
+      const std::size_t j = pending[p];
+      std::vector<double> v(n + 1);
+      for (std::size_t i = 0; i < n; ++i) {
+        const bool is_new = first || i % 2 == 1;
+        if (is_new) {
+          const std::size_t q = first ? i : i / 2;
+          v[i] = to_G * F[p * x.size() + q] / std::pow(x[q], 2.0 * l);
+        } else {
+          v[i] = values[j][i / 2];
+        }
+      }
+      v[n] = s.mdot[j];
+      // Chebyshev coefficients through the discrete cosine transform.
+      std::vector<double> c(n + 1);
+      double largest = 0.0;
+      for (double g : v) largest = std::max(largest, std::fabs(g));
+      for (std::size_t k = 0; k <= n; ++k) {
+        double sum = 0.5 * (v[0] + ((k % 2 == 0) ? v[n] : -v[n]));
+        for (std::size_t i = 1; i < n; ++i) sum += v[i] * cosines[(i * k) % (2 * n)];
+        c[k] = sum * 2.0 / static_cast<double>(n);
+      }
+      c[0] *= 0.5;
+      c[n] *= 0.5;
+      const double tail = std::max({std::fabs(c[n]), std::fabs(c[n - 1]), std::fabs(c[n - 2])});
+      values[j] = std::move(v);
+      s.coefficients[j] = std::move(c);
+      if (!(tail <= SERIES_TOLERANCE * largest) && largest > 0.0) still.push_back(j);
+    }
+    if (still.empty()) break;
+    if (2 * n > MAX_POINTS)
+      throw solution_error(text("the torque at t = %.17g s is not resolved by %zu radii (a time too close to 0 or to a "
+                                "change of the supply)", t[still.front()], n + 1));
+    pending = std::move(still);
+    n *= 2;
+  }
+  return s;
+}
+
+// ---- the disc's rings --------------------------------------------------------
+
+// The radial quadrature: per node, the radius, its place in the
+// interpolation, and the coefficients of sigma T^4.
+struct rings {
+  std::vector<double> r;         // cm
+  std::vector<double> y;         // (r / r_out_disk)^(1 / 2l)
+  std::vector<double> s_minus1;  // h / h_ms - 1
+  std::vector<double> weight;    // r dr of the rule, cm^2
+  std::vector<double> viscous;   // T^4 = viscous (s_minus1 G(y) + G(y) - G(0)) + irradiated Mdot
+  std::vector<double> irradiated;
+  std::size_t inner = 0;         // the inner panel's nodes come first
+};
+
+struct geometry {
+  double mass, r_out, l, r_ms, h_ms, s_b;
+};
+
+geometry geometry_of(const disc_model& m) {
+  geometry g{};
+  const disc_parameters& p = m.parameters();
+  g.mass = p.mass;
+  g.r_out = p.r_out_disk;
+  g.l = p.l;
+  g.r_ms = marginally_stable_radius(m);
+  if (!(g.r_out > g.r_ms))
+    refuse("r_out_disk", text("r_out_disk = %.17g cm must lie outside the marginally stable orbit, 6 G M / c^2 = "
+                              "%.17g cm, for the disc to radiate", g.r_out, g.r_ms));
+  g.h_ms = std::sqrt(phys::G * g.mass * g.r_ms);
+  g.s_b = std::sqrt(std::min(INNER_PANEL, g.r_out / g.r_ms));
+  return g;
+}
+
+void add_ring(rings& R, const geometry& g, double r, double s_minus1, double weight, double c_irr) {
+  const double omega = std::sqrt(phys::G * g.mass / (r * r * r));
+  R.r.push_back(r);
+  R.y.push_back(std::pow(r / g.r_out, 0.5 / g.l));
+  R.s_minus1.push_back(s_minus1);
+  R.weight.push_back(weight);
+  R.viscous.push_back(0.75 * g.h_ms / phys::two_pi * omega / (r * r) / phys::sigma_sb);
+  R.irradiated.push_back(c_irr * phys::c_light * phys::c_light / (2.0 * phys::two_pi * r * r) / phys::sigma_sb);
+}
+
+std::size_t outer_nodes(const geometry& g) {
+  const double span = std::log(g.r_out / (g.r_ms * g.s_b * g.s_b));
+  return MIN_OUTER_NODES + static_cast<std::size_t>(std::ceil(OUTER_NODES_PER_E_FOLD * span));
+}
+
+rings make_rings(const geometry& g, std::size_t n_inner, double c_irr) {
+  rings R;
+  // Inner panel: s = h / h_ms = 1 + w^4, r = r_ms s^2, r dr = 8 r_ms^2 s^3 w^3 dw.
+  const double w_b = std::pow(g.s_b - 1.0, 0.25);
+  const rule a = gauss_legendre(n_inner);
+  for (std::size_t i = 0; i < n_inner; ++i) {
+    const double w = 0.5 * w_b * (a.node[i] + 1.0);
+    const double w4 = w * w * w * w;
+    const double s = 1.0 + w4;
+    add_ring(R, g, g.r_ms * s * s, w4, 0.5 * w_b * a.weight[i] * 8.0 * g.r_ms * g.r_ms * s * s * s * w * w * w, c_irr);
+  }
+  R.inner = n_inner;
+  // Outer panel, in ln r: r dr = r^2 d ln r.
+  const double r_b = g.r_ms * g.s_b * g.s_b;
+  if (g.r_out > r_b * (1.0 + 1e-12)) {
+    const std::size_t n = outer_nodes(g);
+    const rule b = gauss_legendre(n);
+    const double lo = std::log(r_b), hi = std::log(g.r_out);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double r = std::exp(lo + 0.5 * (hi - lo) * (b.node[i] + 1.0));
+      add_ring(R, g, r, std::sqrt(r / g.r_ms) - 1.0, 0.5 * (hi - lo) * b.weight[i] * r * r, c_irr);
+    }
+  }
+  return R;
+}
+
+// T^4 (K^4) of the ring k at epoch j.
+double fourth_power(const rings& R, std::size_t k, const torque_series& S, std::size_t j) {
+  const double mdot = S.mdot[j];
+  const double G = S.value(j, R.y[k]);
+  const double heating = std::max(0.0, R.viscous[k] * (R.s_minus1[k] * G + (G - mdot)));
+  return heating + R.irradiated[k] * std::max(0.0, mdot);
+}
+
+// ---- checks ------------------------------------------------------------------
+
+void check_viewing(const viewing& v) {
+  if (!(std::isfinite(v.distance) && v.distance > 0.0))
+    refuse("distance", text("distance = %.17g cm must be finite and positive", v.distance));
+  if (!(v.inclination >= 0.0 && v.inclination < 90.0))
+    refuse("inclination", text("inclination = %.17g degrees must lie in [0, 90) (0: face-on)", v.inclination));
+}
+
+void check_c_irr(double c_irr) {
+  if (!(std::isfinite(c_irr) && c_irr >= 0.0))
+    refuse("c_irr", text("c_irr = %.17g must be finite and not negative", c_irr));
+}
+
+void check_surface(const surface& s) {
+  if (!(std::isfinite(s.f_col) && s.f_col > 0.0))
+    refuse("f_col", text("f_col = %.17g must be finite and positive", s.f_col));
+  check_c_irr(s.c_irr);
+}
+
+void check_band(double e_min, double e_max) {
+  if (!(std::isfinite(e_min) && e_min >= 0.0))
+    refuse("e_min", text("e_min = %.17g keV must be finite and not negative", e_min));
+  if (!(e_max > e_min)) refuse("e_max", text("e_max = %.17g keV must lie above e_min = %.17g keV", e_max, e_min));
+}
+
+void check_table(const char* keyword, const spectral_table& table, double e_min, double e_max) {
+  const std::vector<double>& e = table.energy;
+  if (e.size() != table.value.size())
+    refuse(keyword, text("%s = a table of %zu energies and %zu values: one value per energy", keyword, e.size(),
+                         table.value.size()));
+  if (e.size() < 2) refuse(keyword, text("%s = a table of %zu rows: at least 2 are needed", keyword, e.size()));
+  for (std::size_t i = 0; i < e.size(); ++i) {
+    if (!(std::isfinite(e[i]) && e[i] > 0.0))
+      refuse(keyword, text("%s = a table whose energy %.17g keV (row %zu) is not finite and positive", keyword, e[i], i + 1));
+    if (!(std::isfinite(table.value[i]) && table.value[i] >= 0.0))
+      refuse(keyword, text("%s = a table whose value %.17g (row %zu) is not finite and non-negative", keyword,
+                           table.value[i], i + 1));
+    if (i > 0 && e[i] < e[i - 1])
+      refuse(keyword, text("%s = a table whose energies fall at row %zu (%.17g after %.17g keV): they must ascend",
+                           keyword, i + 1, e[i], e[i - 1]));
+    if (i > 1 && e[i] == e[i - 2])
+      refuse(keyword, text("%s = a table with three rows at %.17g keV (row %zu): a step takes two", keyword, e[i], i + 1));
+  }
+  if (!(e.front() <= e_min && e.back() >= e_max))
+    refuse(keyword, text("%s = a table from %.17g to %.17g keV, which does not cover the band %.17g to %.17g keV",
+                         keyword, e.front(), e.back(), e_min, e_max));
+}
+
+// ---- spectral weights: absorption and effective areas ------------------------
+
+// The band-integrated colour-corrected blackbody with a weight in energy,
+// Phi(T) = int w(E) f^-4 B_E(f T) dE, tabulated in ln T and interpolated.
+class weighted_band {
+ public:
+  // Row i of a table covers energy[i] <= E < energy[i+1]; lookups stay inside one panel.
+  struct table_view {
+    const spectral_table* table = nullptr;
+    bool power_law = false;
+    double at(std::size_t i, double e) const {
+      const double e0 = table->energy[i], e1 = table->energy[i + 1];
+      const double v0 = table->value[i], v1 = table->value[i + 1];
+      if (power_law && v0 > 0.0 && v1 > 0.0) return v0 * std::pow(v1 / v0, std::log(e / e0) / std::log(e1 / e0));
+      return v0 + (v1 - v0) * (e - e0) / (e1 - e0);
+    }
+    std::size_t row(double e) const {  // last row with energy <= e, below the last
+      const auto& E = table->energy;
+      const auto it = std::upper_bound(E.begin(), E.end(), e);
+      const std::size_t i = it == E.begin() ? 0 : static_cast<std::size_t>(it - E.begin()) - 1;
+      return std::min(i, E.size() - 2);
+    }
+  };
+
+  weighted_band(double e_min, double e_max, double f_col, double nh, const spectral_table* cross_section,
+                const spectral_table* area)
+      : e_min_(e_min), e_max_(e_max), f_col_(f_col), nh_(nh) {
+    if (nh > 0.0) sigma_ = table_view{cross_section, true};
+    if (area) area_ = table_view{area, false};
+    breaks_ = {e_min, e_max};
+    for (const spectral_table* tb : {nh > 0.0 ? cross_section : nullptr, area})
+      if (tb)
+        for (double e : tb->energy)
+          if (e > e_min && e < e_max) breaks_.push_back(e);
+    std::sort(breaks_.begin(), breaks_.end());
+    breaks_.erase(std::unique(breaks_.begin(), breaks_.end()), breaks_.end());
+    gl_ = gauss_legendre(8);
+  }
+
+  // Tabulates ln Phi on [T_lo, T_hi].
+  void tabulate(double T_lo, double T_hi) {
+    lo_ = std::log(T_lo) - 3.0 * STEP;
+    const std::size_t n = static_cast<std::size_t>(std::ceil((std::log(T_hi) - std::log(T_lo)) / STEP)) + 7;
+    log_phi_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double phi = direct(std::exp(lo_ + STEP * static_cast<double>(i)));
+      log_phi_[i] = phi > 0.0 ? std::log(phi) : -std::numeric_limits<double>::infinity();
+    }
+  }
+
+  double operator()(double T) const {
+    if (!(T > 0.0)) return 0.0;
+    const double u = (std::log(T) - lo_) / STEP;
+    const double first = std::floor(u) - 2.0;
+    if (first < 0.0 || first + 5.0 >= static_cast<double>(log_phi_.size())) return direct(T);
+    const std::size_t i0 = static_cast<std::size_t>(first);
+    // Six-point Lagrange interpolation of ln Phi.
+    double sum = 0.0;
+    for (std::size_t a = 0; a < 6; ++a) {
+      const double fa = log_phi_[i0 + a];
+      if (!std::isfinite(fa)) return direct(T);
+      double basis = 1.0;
+      for (std::size_t b = 0; b < 6; ++b)
+        if (b != a) basis *= (u - static_cast<double>(i0 + b)) / (static_cast<double>(a) - static_cast<double>(b));
+      sum += basis * fa;
+    }
+    return std::exp(sum);
+  }
+
+  // Phi(T) by quadrature: Gauss-Legendre panels between the tables' rows,
+  // none wider than 1/4 of their energy or 2 k f T, and nothing beyond
+  // 40 k f T past where the Wien tail starts (e^-40 of the peak).
+  double direct(double T) const {
+    const double kT = phys::k_boltzmann * f_col_ * T / phys::keV;  // keV
+    const double top = std::min(e_max_, std::max(e_min_, 4.0 * kT) + 40.0 * kT);
+    const double prefactor = 2.0 / (phys::h_planck * phys::h_planck * phys::h_planck * phys::c_light * phys::c_light) /
+                             (f_col_ * f_col_ * f_col_ * f_col_);
+    double total = 0.0;
+    for (std::size_t b = 0; b + 1 < breaks_.size() && breaks_[b] < top; ++b) {
+      const double a0 = breaks_[b], a1 = std::min(breaks_[b + 1], top);
+      const double mid = 0.5 * (a0 + a1);
+      const std::size_t sigma_row = sigma_.table ? sigma_.row(mid) : 0;
+      const std::size_t area_row = area_.table ? area_.row(mid) : 0;
+      // Steps no longer than 1/4 of the energy or 2 k f T.
+      for (double c0 = a0; c0 < a1;) {
+        double step = 2.0 * kT;
+        if (c0 > 0.0) step = std::min(step, 0.25 * c0);
+        const double c1 = std::min(a1, c0 + std::max(step, 1e-6 * (a1 - a0)));
+        for (std::size_t i = 0; i < gl_.node.size(); ++i) {
+          const double e = 0.5 * (c0 + c1) + 0.5 * (c1 - c0) * gl_.node[i];  // keV
+          const double x = e / kT;
+          const double E = e * phys::keV;  // erg
+          double w = 1.0;
+          if (sigma_.table) w *= std::exp(-nh_ * sigma_.at(sigma_row, e));
+          if (area_.table) w *= area_.at(area_row, e) / E;
+          total += 0.5 * (c1 - c0) * phys::keV * gl_.weight[i] * w * prefactor * E * E * E / std::expm1(x);
+        }
+        c0 = c1;
+      }
+    }
+    return total;
+  }
+
+ private:
+  static constexpr double STEP = 0.02;  // in ln T
+  double e_min_, e_max_, f_col_, nh_;
+  table_view sigma_, area_;
+  std::vector<double> breaks_;
+  rule gl_;
+  double lo_ = 0.0;
+  std::vector<double> log_phi_;
+};
+
+// ---- light curves ------------------------------------------------------------
+
+// Per epoch, the rings of its rule and their T^4.
+struct disc_light {
+  std::map<std::size_t, rings> rules;  // by inner node count
+  std::vector<const rings*> rule_of;   // per epoch
+  std::vector<std::vector<double>> T4;  // per epoch, per ring
+};
+
+// The disc at each epoch on a rule sized for a band starting at x_low =
+// E_low / (k f_col) kelvin (0: no Wien tail to resolve).
+disc_light light_of(const disc_model& m, const double* t, std::size_t nt, double c_irr, double x_low) {
+  const geometry g = geometry_of(m);
+  const torque_series S = interpolate_torque(m, t, nt);
+  disc_light D;
+  D.rule_of.resize(nt);
+  D.T4.resize(nt);
+  const rings& base = D.rules.emplace(MIN_INNER_NODES, make_rings(g, MIN_INNER_NODES, c_irr)).first->second;
+  for (std::size_t j = 0; j < nt; ++j) {
+    double hottest = 0.0;
+    for (std::size_t k = 0; k < base.inner; ++k) hottest = std::max(hottest, fourth_power(base, k, S, j));
+    std::size_t n = MIN_INNER_NODES;
+    if (x_low > 0.0 && hottest > 0.0) {
+      const double steepness = x_low / std::sqrt(std::sqrt(hottest));
+      const double wanted = std::ceil(INNER_NODES_PER_ROOT * std::sqrt(steepness) / 8.0) * 8.0;
+      n = static_cast<std::size_t>(std::clamp(wanted, static_cast<double>(MIN_INNER_NODES),
+                                              static_cast<double>(MAX_INNER_NODES)));
+    }
+    auto it = D.rules.find(n);
+    if (it == D.rules.end()) it = D.rules.emplace(n, make_rings(g, n, c_irr)).first;
+    const rings& R = it->second;
+    D.rule_of[j] = &R;
+    D.T4[j].resize(R.r.size());
+    for (std::size_t k = 0; k < R.r.size(); ++k) D.T4[j][k] = fourth_power(R, k, S, j);
+  }
+  return D;
+}
+
+double projection(const viewing& v) {
+  return phys::two_pi * std::cos(v.inclination * phys::radians_per_degree) / (v.distance * v.distance);
+}
+
+// out[j] = 2 pi cos i / d^2 sum_k weight_k phi(T_k).
+template <class Intensity>
+void integrate(const disc_light& D, const viewing& v, Intensity phi, double* out) {
+  const double to_flux = projection(v);
+  for (std::size_t j = 0; j < D.T4.size(); ++j) {
+    const rings& R = *D.rule_of[j];
+    double sum = 0.0;
+    for (std::size_t k = 0; k < R.r.size(); ++k) {
+      const double T4 = D.T4[j][k];
+      if (T4 > 0.0) sum += R.weight[k] * phi(T4);
+    }
+    out[j] = to_flux * sum;
+  }
+}
+
+}  // namespace
+
+double marginally_stable_radius(const disc_model& m) {
+  return phys::six_G * m.parameters().mass / (phys::c_light * phys::c_light);
+}
+
+double planck_band_integral(double x1, double x2) {
+  if (!(x2 > x1)) return 0.0;
+  if (x2 <= PLANCK_SPLIT) return planck_lower(x2) - planck_lower(x1);
+  if (x1 >= PLANCK_SPLIT) return planck_upper(x1) - planck_upper(x2);
+  return (planck_lower(PLANCK_SPLIT) - planck_lower(x1)) + (planck_upper(PLANCK_SPLIT) - planck_upper(x2));
+}
+
+void effective_temperature(const disc_model& m, const double* r, std::size_t nr, const double* t, std::size_t nt,
+                           double c_irr, double* out) {
+  check_c_irr(c_irr);
+  const disc_parameters& p = m.parameters();
+  std::vector<double> x(nr);
+  for (std::size_t k = 0; k < nr; ++k) {
+    if (!(r[k] > 0.0 && r[k] <= p.r_out_disk))
+      refuse("r", text("r = %.17g cm must lie in (0, r_out_disk = %.17g]", r[k], p.r_out_disk));
+    x[k] = std::pow(r[k] / p.r_out_disk, 0.25 / p.l);
+  }
+  std::vector<double> mdot(nt);
+  m.mdot_in(t, nt, mdot.data());
+  m.torque(x.data(), nr, t, nt, out);
+  const double r_ms = marginally_stable_radius(m);
+  const double shift = std::sqrt(phys::G * p.mass * r_ms) / phys::two_pi;  // h_ms / (2 pi)
+  for (std::size_t k = 0; k < nr; ++k) {
+    const double omega = std::sqrt(phys::G * p.mass / (r[k] * r[k] * r[k]));
+    for (std::size_t j = 0; j < nt; ++j) {
+      double& v = out[j * nr + k];
+      if (r[k] < r_ms) {
+        v = 0.0;
+        continue;
+      }
+      const double heating = std::max(0.0, 0.75 * (v - mdot[j] * shift) * omega / (r[k] * r[k]));
+      const double irradiation = c_irr * std::max(0.0, mdot[j]) * phys::c_light * phys::c_light / (2.0 * phys::two_pi * r[k] * r[k]);
+      v = std::sqrt(std::sqrt((heating + irradiation) / phys::sigma_sb));
+    }
+  }
+}
+
+void bolometric_flux(const disc_model& m, const double* t, std::size_t nt, const viewing& v, double* out) {
+  check_viewing(v);
+  const disc_light D = light_of(m, t, nt, 0.0, 0.0);
+  // int I dE = sigma T^4 / pi.
+  integrate(D, v, [](double T4) { return phys::sigma_sb / phys::pi * T4; }, out);
+}
+
+void band_flux(const disc_model& m, const double* t, std::size_t nt, double e_min, double e_max, const viewing& v,
+               const surface& s, const absorption& a, double* out) {
+  check_viewing(v);
+  check_surface(s);
+  check_band(e_min, e_max);
+  if (!(std::isfinite(a.nh) && a.nh >= 0.0)) refuse("nh", text("nh = %.17g cm^-2 must be finite and not negative", a.nh));
+  if (a.nh > 0.0) {
+    if (!a.cross_section)
+      refuse("cross_section", text("cross_section = none: nh = %.17g cm^-2 needs a table of cross-sections", a.nh));
+    check_table("cross_section", *a.cross_section, e_min, e_max);
+  }
+  const double x_low = e_min * phys::keV / (phys::k_boltzmann * s.f_col);  // K
+  const disc_light D = light_of(m, t, nt, s.c_irr, x_low);
+  if (a.nh > 0.0) {
+    weighted_band phi(e_min, e_max, s.f_col, a.nh, a.cross_section, nullptr);
+    double lo = std::numeric_limits<double>::infinity(), hi = 0.0;
+    for (const auto& T4 : D.T4)
+      for (double q : T4)
+        if (q > 0.0) lo = std::min(lo, q), hi = std::max(hi, q);
+    if (hi > 0.0) phi.tabulate(std::sqrt(std::sqrt(lo)), std::sqrt(std::sqrt(hi)));
+    integrate(D, v, [&phi](double T4) { return phi(std::sqrt(std::sqrt(T4))); }, out);
+    return;
+  }
+  // int_{E1}^{E2} f^-4 B_E(f T) dE = 2 (k T)^4 / (h^3 c^2) int_{x1}^{x2} u^3 / (e^u - 1) du, x = E / (k f T).
+  const double c2h3 = phys::h_planck * phys::h_planck * phys::h_planck * phys::c_light * phys::c_light;
+  const double k4 = 2.0 * std::pow(phys::k_boltzmann, 4) / c2h3;
+  const double x_high = e_max * phys::keV / (phys::k_boltzmann * s.f_col);
+  integrate(D, v, [=](double T4) {
+    const double T = std::sqrt(std::sqrt(T4));
+    return k4 * T4 * planck_band_integral(x_low / T, x_high / T);
+  }, out);
+}
+
+void flux_density(const disc_model& m, const double* t, std::size_t nt, double frequency, const viewing& v,
+                  const surface& s, double* out) {
+  check_viewing(v);
+  check_surface(s);
+  if (!(std::isfinite(frequency) && frequency > 0.0))
+    refuse("frequency", text("frequency = %.17g Hz must be finite and positive", frequency));
+  const double x_low = phys::h_planck * frequency / (phys::k_boltzmann * s.f_col);  // K
+  const disc_light D = light_of(m, t, nt, s.c_irr, x_low);
+  // f^-4 B_nu(f T) = f^-4 2 h nu^3 / c^2 / (e^(h nu / k f T) - 1).
+  const double B = 2.0 * phys::h_planck * frequency * frequency * frequency / (phys::c_light * phys::c_light) /
+                   std::pow(s.f_col, 4);
+  integrate(D, v, [=](double T4) { return B / std::expm1(x_low / std::sqrt(std::sqrt(T4))); }, out);
+}
+
+void ab_magnitude(const disc_model& m, const double* t, std::size_t nt, double frequency, const viewing& v,
+                  const surface& s, double* out) {
+  flux_density(m, t, nt, frequency, v, s, out);
+  for (std::size_t j = 0; j < nt; ++j)
+    out[j] = out[j] > 0.0 ? -2.5 * std::log10(out[j]) - phys::ab_magnitude_offset : std::numeric_limits<double>::infinity();
+}
+
+void count_rate(const disc_model& m, const double* t, std::size_t nt, double e_min, double e_max,
+                const spectral_table& effective_area, const viewing& v, const surface& s, const absorption& a,
+                double* out) {
+  check_viewing(v);
+  check_surface(s);
+  check_band(e_min, e_max);
+  check_table("effective_area", effective_area, e_min, e_max);
+  if (!(std::isfinite(a.nh) && a.nh >= 0.0)) refuse("nh", text("nh = %.17g cm^-2 must be finite and not negative", a.nh));
+  if (a.nh > 0.0) {
+    if (!a.cross_section)
+      refuse("cross_section", text("cross_section = none: nh = %.17g cm^-2 needs a table of cross-sections", a.nh));
+    check_table("cross_section", *a.cross_section, e_min, e_max);
+  }
+  const double x_low = e_min * phys::keV / (phys::k_boltzmann * s.f_col);
+  const disc_light D = light_of(m, t, nt, s.c_irr, x_low);
+  weighted_band phi(e_min, e_max, s.f_col, a.nh, a.cross_section, &effective_area);
+  double lo = std::numeric_limits<double>::infinity(), hi = 0.0;
+  for (const auto& T4 : D.T4)
+    for (double q : T4)
+      if (q > 0.0) lo = std::min(lo, q), hi = std::max(hi, q);
+  if (hi > 0.0) phi.tabulate(std::sqrt(std::sqrt(lo)), std::sqrt(std::sqrt(hi)));
+  integrate(D, v, [&phi](double T4) { return phi(std::sqrt(std::sqrt(T4))); }, out);
+}
+
+}  // namespace velmora
