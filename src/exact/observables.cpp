@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <map>
 #include <string>
@@ -201,6 +202,8 @@ torque_series interpolate_torque(const disc_model& m, const double* t, std::size
       c[0] *= 0.5;
       c[n] *= 0.5;
       const double tail = std::max({std::fabs(c[n]), std::fabs(c[n - 1]), std::fabs(c[n - 2])});
+      // The coefficients below rounding of the largest value add nothing.
+      while (c.size() > 2 && std::fabs(c.back()) < 1e-17 * largest) c.pop_back();
       values[j] = std::move(v);
       s.coefficients[j] = std::move(c);
       if (!(tail <= SERIES_TOLERANCE * largest) && largest > 0.0) still.push_back(j);
@@ -217,8 +220,8 @@ torque_series interpolate_torque(const disc_model& m, const double* t, std::size
 
 // ---- the disc's rings --------------------------------------------------------
 
-// The radial quadrature: per node, the radius, its place in the
-// interpolation, and the coefficients of sigma T^4.
+// One panel of the radial quadrature: per node, the radius, its place in
+// the interpolation, and the coefficients of sigma T^4.
 struct rings {
   std::vector<double> r;         // cm
   std::vector<double> y;         // (r / r_out_disk)^(1 / 2l)
@@ -226,7 +229,6 @@ struct rings {
   std::vector<double> weight;    // r dr of the rule, cm^2
   std::vector<double> viscous;   // T^4 = viscous (s_minus1 G(y) + G(y) - G(0)) + irradiated Mdot
   std::vector<double> irradiated;
-  std::size_t inner = 0;         // the inner panel's nodes come first
 };
 
 struct geometry {
@@ -263,30 +265,72 @@ std::size_t outer_nodes(const geometry& g) {
   return MIN_OUTER_NODES + static_cast<std::size_t>(std::ceil(OUTER_NODES_PER_E_FOLD * span));
 }
 
-rings make_rings(const geometry& g, std::size_t n_inner, double c_irr) {
+// The inner panel, from h / h_ms = s0 (1, or where the shifted torque of
+// an epoch turns positive) to s_b: s = s0 + w^4, r = r_ms s^2,
+// r dr = 8 r_ms^2 s^3 w^3 dw.
+rings inner_rings(const geometry& g, const rule& a, double s0, double c_irr) {
   rings R;
-  // Inner panel: s = h / h_ms = 1 + w^4, r = r_ms s^2, r dr = 8 r_ms^2 s^3 w^3 dw.
-  const double w_b = std::pow(g.s_b - 1.0, 0.25);
-  const rule a = gauss_legendre(n_inner);
-  for (std::size_t i = 0; i < n_inner; ++i) {
+  const double w_b = std::pow(g.s_b - s0, 0.25);
+  for (std::size_t i = 0; i < a.node.size(); ++i) {
     const double w = 0.5 * w_b * (a.node[i] + 1.0);
     const double w4 = w * w * w * w;
-    const double s = 1.0 + w4;
-    add_ring(R, g, g.r_ms * s * s, w4, 0.5 * w_b * a.weight[i] * 8.0 * g.r_ms * g.r_ms * s * s * s * w * w * w, c_irr);
-  }
-  R.inner = n_inner;
-  // Outer panel, in ln r: r dr = r^2 d ln r.
-  const double r_b = g.r_ms * g.s_b * g.s_b;
-  if (g.r_out > r_b * (1.0 + 1e-12)) {
-    const std::size_t n = outer_nodes(g);
-    const rule b = gauss_legendre(n);
-    const double lo = std::log(r_b), hi = std::log(g.r_out);
-    for (std::size_t i = 0; i < n; ++i) {
-      const double r = std::exp(lo + 0.5 * (hi - lo) * (b.node[i] + 1.0));
-      add_ring(R, g, r, std::sqrt(r / g.r_ms) - 1.0, 0.5 * (hi - lo) * b.weight[i] * r * r, c_irr);
-    }
+    const double s = s0 + w4;
+    add_ring(R, g, g.r_ms * s * s, (s0 - 1.0) + w4, 0.5 * w_b * a.weight[i] * 8.0 * g.r_ms * g.r_ms * s * s * s * w * w * w,
+             c_irr);
   }
   return R;
+}
+
+// The outer panel, from s_b^2 r_ms to r_out_disk in ln r: r dr = r^2 d ln r.
+rings outer_rings(const geometry& g, double c_irr) {
+  rings R;
+  const double r_b = g.r_ms * g.s_b * g.s_b;
+  if (!(g.r_out > r_b * (1.0 + 1e-12))) return R;
+  const std::size_t n = outer_nodes(g);
+  const rule b = gauss_legendre(n);
+  const double lo = std::log(r_b), hi = std::log(g.r_out);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double r = std::exp(lo + 0.5 * (hi - lo) * (b.node[i] + 1.0));
+    add_ring(R, g, r, std::sqrt(r / g.r_ms) - 1.0, 0.5 * (hi - lo) * b.weight[i] * r * r, c_irr);
+  }
+  return R;
+}
+
+// Where the shifted torque of epoch j turns positive, as s = h / h_ms: 1
+// when it is positive at r_ms (a steady or growing inner disc). In a
+// decaying disc the rate falls outwards and F - Mdot_in h_ms / (2 pi) is
+// slightly negative at r_ms; the ring from r_ms to its zero is dark, and the
+// inner panel starts at the zero so that its rule sees no kink.
+double inner_edge(const geometry& g, const torque_series& S, std::size_t j) {
+  const double mdot = S.mdot[j];
+  auto shifted = [&](double s) { return s * S.value(j, std::pow(g.r_ms * s * s / g.r_out, 0.5 / g.l)) - mdot; };
+  double a = 1.0, fa = shifted(a);
+  if (!(fa < 0.0)) return 1.0;
+  double b = g.s_b, fb = shifted(b);
+  if (!(fb > 0.0)) return 1.0;  // dark across the panel: no edge to place
+  // Secant steps from s = 1 and the zero of s G(y_ms) - G(0), kept inside
+  // the bracket; G hardly changes over the step, so a few steps reach rounding.
+  double s_prev = a, f_prev = fa;
+  double s_next = std::clamp(mdot / (mdot - fa), a, b);
+  for (int i = 0; i < 60; ++i) {
+    if (!(s_next > a && s_next < b)) s_next = 0.5 * (a + b);
+    const double f_next = shifted(s_next);
+    if (f_next < 0.0) a = s_next, fa = f_next;
+    else b = s_next, fb = f_next;
+    if (b - a <= 1e-14 * b || f_next == 0.0) break;
+    const double step = f_next * (s_next - s_prev) / (f_next - f_prev);
+    s_prev = s_next;
+    f_prev = f_next;
+    s_next -= step;
+    if (std::fabs(step) <= 1e-14 * s_prev) {
+      // Converged from one side: close the bracket on the other.
+      const double other = s_next + (f_next < 0.0 ? 1e-14 : -1e-14) * s_prev;
+      if (shifted(other) < 0.0) a = std::max(a, other);
+      else b = std::min(b, other);
+      break;
+    }
+  }
+  return a;
 }
 
 // T^4 (K^4) of the ring k at epoch j.
@@ -461,11 +505,13 @@ class weighted_band {
 
 // ---- light curves ------------------------------------------------------------
 
-// Per epoch, the rings of its rule and their T^4.
+// Per epoch, the inner panel of its rule and T^4 on it and on the outer panel.
 struct disc_light {
-  std::map<std::size_t, rings> rules;  // by inner node count
-  std::vector<const rings*> rule_of;   // per epoch
-  std::vector<std::vector<double>> T4;  // per epoch, per ring
+  rings outer;
+  std::map<std::size_t, rings> rules;      // inner panels from r_ms, by node count
+  std::deque<rings> own;                   // of epochs whose inner panel starts beyond r_ms
+  std::vector<const rings*> inner_of;      // per epoch
+  std::vector<std::vector<double>> T4;     // per epoch: inner rings, then outer
 };
 
 // The disc at each epoch on a rule sized for a band starting at x_low =
@@ -474,25 +520,45 @@ disc_light light_of(const disc_model& m, const double* t, std::size_t nt, double
   const geometry g = geometry_of(m);
   const torque_series S = interpolate_torque(m, t, nt);
   disc_light D;
-  D.rule_of.resize(nt);
+  D.inner_of.resize(nt);
   D.T4.resize(nt);
-  const rings& base = D.rules.emplace(MIN_INNER_NODES, make_rings(g, MIN_INNER_NODES, c_irr)).first->second;
+  D.outer = outer_rings(g, c_irr);
+  std::map<std::size_t, rule> gauss;  // Gauss-Legendre rules by size
+  auto gauss_of = [&gauss](std::size_t n) -> const rule& {
+    auto it = gauss.find(n);
+    if (it == gauss.end()) it = gauss.emplace(n, gauss_legendre(n)).first;
+    return it->second;
+  };
+  const rings& base = D.rules.emplace(MIN_INNER_NODES, inner_rings(g, gauss_of(MIN_INNER_NODES), 1.0, c_irr)).first->second;
   for (std::size_t j = 0; j < nt; ++j) {
+    // The smallest rule, unless the band's Wien tail at the hottest ring
+    // needs more nodes (the hottest found on every other node of the
+    // smallest rule), or the shifted torque turns positive beyond r_ms.
     double hottest = 0.0;
-    for (std::size_t k = 0; k < base.inner; ++k) hottest = std::max(hottest, fourth_power(base, k, S, j));
+    if (x_low > 0.0)
+      for (std::size_t k = 0; k < base.r.size(); k += 2) hottest = std::max(hottest, fourth_power(base, k, S, j));
     std::size_t n = MIN_INNER_NODES;
-    if (x_low > 0.0 && hottest > 0.0) {
+    if (hottest > 0.0) {
       const double steepness = x_low / std::sqrt(std::sqrt(hottest));
       const double wanted = std::ceil(INNER_NODES_PER_ROOT * std::sqrt(steepness) / 8.0) * 8.0;
       n = static_cast<std::size_t>(std::clamp(wanted, static_cast<double>(MIN_INNER_NODES),
                                               static_cast<double>(MAX_INNER_NODES)));
     }
-    auto it = D.rules.find(n);
-    if (it == D.rules.end()) it = D.rules.emplace(n, make_rings(g, n, c_irr)).first;
-    const rings& R = it->second;
-    D.rule_of[j] = &R;
-    D.T4[j].resize(R.r.size());
-    for (std::size_t k = 0; k < R.r.size(); ++k) D.T4[j][k] = fourth_power(R, k, S, j);
+    const double s0 = inner_edge(g, S, j);
+    const rings* R = &base;
+    if (s0 != 1.0) {
+      D.own.push_back(inner_rings(g, gauss_of(n), s0, c_irr));
+      R = &D.own.back();
+    } else if (n != MIN_INNER_NODES) {
+      auto it = D.rules.find(n);
+      if (it == D.rules.end()) it = D.rules.emplace(n, inner_rings(g, gauss_of(n), 1.0, c_irr)).first;
+      R = &it->second;
+    }
+    D.inner_of[j] = R;
+    std::vector<double>& T4 = D.T4[j];
+    T4.resize(R->r.size() + D.outer.r.size());
+    for (std::size_t k = 0; k < R->r.size(); ++k) T4[k] = fourth_power(*R, k, S, j);
+    for (std::size_t k = 0; k < D.outer.r.size(); ++k) T4[R->r.size() + k] = fourth_power(D.outer, k, S, j);
   }
   return D;
 }
@@ -506,11 +572,12 @@ template <class Intensity>
 void integrate(const disc_light& D, const viewing& v, Intensity phi, double* out) {
   const double to_flux = projection(v);
   for (std::size_t j = 0; j < D.T4.size(); ++j) {
-    const rings& R = *D.rule_of[j];
+    const rings& inner = *D.inner_of[j];
+    const std::size_t n = inner.r.size();
     double sum = 0.0;
-    for (std::size_t k = 0; k < R.r.size(); ++k) {
+    for (std::size_t k = 0; k < D.T4[j].size(); ++k) {
       const double T4 = D.T4[j][k];
-      if (T4 > 0.0) sum += R.weight[k] * phi(T4);
+      if (T4 > 0.0) sum += (k < n ? inner.weight[k] : D.outer.weight[k - n]) * phi(T4);
     }
     out[j] = to_flux * sum;
   }
