@@ -85,7 +85,9 @@ double planck_lower(double x) {
   return x * x2 * (1.0 / 3.0 - x / 8.0 + x2 * sum);
 }
 
-// int_x^inf u^3 / (e^u - 1) du = sum_n e^(-n x) (x^3/n + 3x^2/n^2 + 6x/n^3 + 6/n^4), for x >= 2.
+// int_x^inf u^3 / (e^u - 1) du = sum_n e^(-n x) (x^3/n + 3x^2/n^2 + 6x/n^3 + 6/n^4), for x >= 2:
+// one exponential and at most 20 terms, exact to rounding (a table in x
+// with interpolation cost as much here, and loses digits in narrow bands).
 double planck_upper(double x) {
   if (!std::isfinite(x)) return 0.0;
   const double q = std::exp(-x);
@@ -203,7 +205,7 @@ torque_series interpolate_torque(const disc_model& m, const double* t, std::size
       c[n] *= 0.5;
       const double tail = std::max({std::fabs(c[n]), std::fabs(c[n - 1]), std::fabs(c[n - 2])});
       // The coefficients below rounding of the largest value add nothing.
-      while (c.size() > 2 && std::fabs(c.back()) < 1e-17 * largest) c.pop_back();
+      while (c.size() > 2 && std::fabs(c.back()) < 1e-15 * largest) c.pop_back();
       values[j] = std::move(v);
       s.coefficients[j] = std::move(c);
       if (!(tail <= SERIES_TOLERANCE * largest) && largest > 0.0) still.push_back(j);
@@ -229,10 +231,12 @@ struct rings {
   std::vector<double> weight;    // r dr of the rule, cm^2
   std::vector<double> viscous;   // T^4 = viscous (s_minus1 G(y) + G(y) - G(0)) + irradiated Mdot
   std::vector<double> irradiated;
+  std::vector<double> basis;     // T_k(2y - 1) at ring i: basis[k * size + i], for shared panels
 };
 
 struct geometry {
   double mass, r_out, l, r_ms, h_ms, s_b;
+  double hottest_per_rate;  // T^4 / Mdot (K^4 s/g) of a steady disc's hottest ring
 };
 
 geometry geometry_of(const disc_model& m) {
@@ -247,6 +251,8 @@ geometry geometry_of(const disc_model& m) {
                               "%.17g cm, for the disc to radiate", g.r_out, g.r_ms));
   g.h_ms = std::sqrt(phys::G * g.mass * g.r_ms);
   g.s_b = std::sqrt(std::min(INNER_PANEL, g.r_out / g.r_ms));
+  const double r_hot = 49.0 / 36.0 * g.r_ms;
+  g.hottest_per_rate = 3.0 * phys::G * g.mass / (4.0 * phys::two_pi * r_hot * r_hot * r_hot) / 7.0 / phys::sigma_sb;
   return g;
 }
 
@@ -270,6 +276,7 @@ std::size_t outer_nodes(const geometry& g) {
 // r dr = 8 r_ms^2 s^3 w^3 dw.
 rings inner_rings(const geometry& g, const rule& a, double s0, double c_irr) {
   rings R;
+  for (auto* v : {&R.r, &R.y, &R.s_minus1, &R.weight, &R.viscous, &R.irradiated}) v->reserve(a.node.size());
   const double w_b = std::pow(g.s_b - s0, 0.25);
   for (std::size_t i = 0; i < a.node.size(); ++i) {
     const double w = 0.5 * w_b * (a.node[i] + 1.0);
@@ -334,11 +341,47 @@ double inner_edge(const geometry& g, const torque_series& S, std::size_t j) {
 }
 
 // T^4 (K^4) of the ring k at epoch j.
-double fourth_power(const rings& R, std::size_t k, const torque_series& S, std::size_t j) {
-  const double mdot = S.mdot[j];
-  const double G = S.value(j, R.y[k]);
+double fourth_power(const rings& R, std::size_t k, double G, double mdot) {
   const double heating = std::max(0.0, R.viscous[k] * (R.s_minus1[k] * G + (G - mdot)));
   return heating + R.irradiated[k] * std::max(0.0, mdot);
+}
+
+// T^4 of every ring of R at epoch j, into out. Panels shared by many epochs
+// carry their Chebyshev polynomials T_k(2y - 1) (a sum over k per ring,
+// which vectorises); the others are summed by Clenshaw's recurrence.
+void fourth_powers(const rings& R, const torque_series& S, std::size_t j, double* out) {
+  const std::size_t n = R.r.size();
+  const std::vector<double>& c = S.coefficients[j];
+  const double mdot = S.mdot[j];
+  if (R.basis.size() >= c.size() * n) {
+    std::vector<double> G(n, 0.0);
+    for (std::size_t k = 0; k < c.size(); ++k) {
+      const double* T = &R.basis[k * n];
+      const double ck = c[k];
+      for (std::size_t i = 0; i < n; ++i) G[i] += ck * T[i];
+    }
+    for (std::size_t i = 0; i < n; ++i) out[i] = fourth_power(R, i, G[i], mdot);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = fourth_power(R, i, S.value(j, R.y[i]), mdot);
+}
+
+// The Chebyshev polynomials T_0 .. T_(order-1) at the rings of R.
+void add_basis(rings& R, std::size_t order) {
+  const std::size_t n = R.r.size();
+  R.basis.assign(order * n, 0.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double u = 2.0 * R.y[i] - 1.0;
+    double before = 1.0, now = u;
+    for (std::size_t k = 0; k < order; ++k) {
+      R.basis[k * n + i] = k == 0 ? 1.0 : now;
+      if (k >= 1) {
+        const double next = 2.0 * u * now - before;
+        before = now;
+        now = next;
+      }
+    }
+  }
 }
 
 // ---- checks ------------------------------------------------------------------
@@ -522,27 +565,32 @@ disc_light light_of(const disc_model& m, const double* t, std::size_t nt, double
   disc_light D;
   D.inner_of.resize(nt);
   D.T4.resize(nt);
+  std::size_t order = 0;  // the most Chebyshev coefficients of any epoch
+  for (const auto& c : S.coefficients) order = std::max(order, c.size());
   D.outer = outer_rings(g, c_irr);
+  add_basis(D.outer, order);
   std::map<std::size_t, rule> gauss;  // Gauss-Legendre rules by size
   auto gauss_of = [&gauss](std::size_t n) -> const rule& {
     auto it = gauss.find(n);
     if (it == gauss.end()) it = gauss.emplace(n, gauss_legendre(n)).first;
     return it->second;
   };
-  const rings& base = D.rules.emplace(MIN_INNER_NODES, inner_rings(g, gauss_of(MIN_INNER_NODES), 1.0, c_irr)).first->second;
+  rings& base = D.rules.emplace(MIN_INNER_NODES, inner_rings(g, gauss_of(MIN_INNER_NODES), 1.0, c_irr)).first->second;
+  add_basis(base, order);
   for (std::size_t j = 0; j < nt; ++j) {
     // The smallest rule, unless the band's Wien tail at the hottest ring
-    // needs more nodes (the hottest found on every other node of the
-    // smallest rule), or the shifted torque turns positive beyond r_ms.
-    double hottest = 0.0;
-    if (x_low > 0.0)
-      for (std::size_t k = 0; k < base.r.size(); k += 2) hottest = std::max(hottest, fourth_power(base, k, S, j));
+    // needs more nodes, or the shifted torque turns positive beyond r_ms.
+    // The inner disc is quasi-steady: its hottest ring is the steady disc's,
+    // at 49/36 r_ms, sigma T^4 = (3 G M Mdot / 8 pi r^3) (1 - sqrt(r_ms / r)).
     std::size_t n = MIN_INNER_NODES;
-    if (hottest > 0.0) {
+    const double hottest = S.mdot[j] * g.hottest_per_rate;
+    if (x_low > 0.0 && hottest > 0.0) {
       const double steepness = x_low / std::sqrt(std::sqrt(hottest));
       const double wanted = std::ceil(INNER_NODES_PER_ROOT * std::sqrt(steepness) / 8.0) * 8.0;
       n = static_cast<std::size_t>(std::clamp(wanted, static_cast<double>(MIN_INNER_NODES),
                                               static_cast<double>(MAX_INNER_NODES)));
+    } else if (x_low > 0.0) {
+      n = MAX_INNER_NODES;  // no rate at the centre: no estimate of the hottest ring
     }
     const double s0 = inner_edge(g, S, j);
     const rings* R = &base;
@@ -551,14 +599,17 @@ disc_light light_of(const disc_model& m, const double* t, std::size_t nt, double
       R = &D.own.back();
     } else if (n != MIN_INNER_NODES) {
       auto it = D.rules.find(n);
-      if (it == D.rules.end()) it = D.rules.emplace(n, inner_rings(g, gauss_of(n), 1.0, c_irr)).first;
+      if (it == D.rules.end()) {
+        it = D.rules.emplace(n, inner_rings(g, gauss_of(n), 1.0, c_irr)).first;
+        add_basis(it->second, order);
+      }
       R = &it->second;
     }
     D.inner_of[j] = R;
     std::vector<double>& T4 = D.T4[j];
     T4.resize(R->r.size() + D.outer.r.size());
-    for (std::size_t k = 0; k < R->r.size(); ++k) T4[k] = fourth_power(*R, k, S, j);
-    for (std::size_t k = 0; k < D.outer.r.size(); ++k) T4[R->r.size() + k] = fourth_power(D.outer, k, S, j);
+    fourth_powers(*R, S, j, T4.data());
+    fourth_powers(D.outer, S, j, T4.data() + R->r.size());
   }
   return D;
 }
@@ -592,7 +643,11 @@ double marginally_stable_radius(const disc_model& m) {
 double planck_band_integral(double x1, double x2) {
   if (!(x2 > x1)) return 0.0;
   if (x2 <= PLANCK_SPLIT) return planck_lower(x2) - planck_lower(x1);
-  if (x1 >= PLANCK_SPLIT) return planck_upper(x1) - planck_upper(x2);
+  if (x1 >= PLANCK_SPLIT) {
+    // Q(x2) / Q(x1) < e^-(x2 - x1) (x2/x1)^3 <= e^-(x2 - x1 - 3 (x2/x1 - 1)): below rounding 45 on.
+    if (x2 - x1 > 45.0 + 3.0 * (x2 / x1 - 1.0)) return planck_upper(x1);
+    return planck_upper(x1) - planck_upper(x2);
+  }
   return (planck_lower(PLANCK_SPLIT) - planck_lower(x1)) + (planck_upper(PLANCK_SPLIT) - planck_upper(x2));
 }
 
