@@ -822,7 +822,9 @@ column 3 without its quadrature. It departs from mdot() where the torque is curv
            },
            "x"_a, "t"_a,
            R"(The torque F (g cm^2 s^-2) at the dimensionless radii x (0 <= x <= 1, r = r_out_disk x^(4l))
-and the times t (s). The result has the shape t.shape + x.shape: out[j, k] for t[j], x[k].)")
+and the times t (s). The result has the shape t.shape + x.shape: out[j, k] for t[j], x[k].
+F is the viscous torque over 2 pi, vanishing at the centre r = 0 (not at the marginally stable orbit):
+Mdot = 2 pi dF/dh, a steady disc has F = Mdot h / (2 pi), and each face radiates (3/4) F Omega / r^2.)")
       .def("surface_density",
            [](const Disc& d, const vector_input& r, const vector_input& t) {
              return per_time_and_point(d, r, t, &disc_model::surface_density);
