@@ -446,7 +446,7 @@ class weighted_band {
     double at(std::size_t i, double e) const {
       const double e0 = table->energy[i], e1 = table->energy[i + 1];
       const double v0 = table->value[i], v1 = table->value[i + 1];
-      if (power_law && v0 > 0.0 && v1 > 0.0) return v0 * std::pow(v1 / v0, std::log(e / e0) / std::log(e1 / e0));
+      if (power_law && v0 > 0.0 && v1 > 0.0) return v0 * std::exp(std::log(v1 / v0) / std::log(e1 / e0) * std::log(e / e0));
       return v0 + (v1 - v0) * (e - e0) / (e1 - e0);
     }
     std::size_t row(double e) const {  // last row with energy <= e, below the last
@@ -634,6 +634,31 @@ void integrate(const disc_light& D, const viewing& v, Intensity phi, double* out
   }
 }
 
+// The light curve of a weighted band: its blackbody tabulated once over the
+// temperatures of the rings that matter. A ring whose E_min / k f T exceeds
+// the coolest epoch's hottest ring's by 70 gives less than e^-70 of that
+// epoch's light and is left out.
+void integrate_weighted(const disc_light& D, const viewing& v, weighted_band& phi, double x_low, double* out) {
+  double lo = std::numeric_limits<double>::infinity(), hi = 0.0, coolest_peak = std::numeric_limits<double>::infinity();
+  for (const auto& T4 : D.T4) {
+    double peak = 0.0;
+    for (double q : T4)
+      if (q > 0.0) lo = std::min(lo, q), hi = std::max(hi, q), peak = std::max(peak, q);
+    if (peak > 0.0) coolest_peak = std::min(coolest_peak, peak);
+  }
+  if (!(hi > 0.0)) {
+    integrate(D, v, [](double) { return 0.0; }, out);
+    return;
+  }
+  double T_lo = std::sqrt(std::sqrt(lo));
+  if (x_low > 0.0) T_lo = std::max(T_lo, x_low / (x_low / std::sqrt(std::sqrt(coolest_peak)) + 70.0));
+  phi.tabulate(T_lo, std::sqrt(std::sqrt(hi)));
+  integrate(D, v, [&phi, T_lo](double T4) {
+    const double T = std::sqrt(std::sqrt(T4));
+    return T < T_lo ? 0.0 : phi(T);
+  }, out);
+}
+
 }  // namespace
 
 double marginally_stable_radius(const disc_model& m) {
@@ -703,12 +728,7 @@ void band_flux(const disc_model& m, const double* t, std::size_t nt, double e_mi
   const disc_light D = light_of(m, t, nt, s.c_irr, x_low);
   if (a.nh > 0.0) {
     weighted_band phi(e_min, e_max, s.f_col, a.nh, a.cross_section, nullptr);
-    double lo = std::numeric_limits<double>::infinity(), hi = 0.0;
-    for (const auto& T4 : D.T4)
-      for (double q : T4)
-        if (q > 0.0) lo = std::min(lo, q), hi = std::max(hi, q);
-    if (hi > 0.0) phi.tabulate(std::sqrt(std::sqrt(lo)), std::sqrt(std::sqrt(hi)));
-    integrate(D, v, [&phi](double T4) { return phi(std::sqrt(std::sqrt(T4))); }, out);
+    integrate_weighted(D, v, phi, x_low, out);
     return;
   }
   // int_{E1}^{E2} f^-4 B_E(f T) dE = 2 (k T)^4 / (h^3 c^2) int_{x1}^{x2} u^3 / (e^u - 1) du, x = E / (k f T).
@@ -758,12 +778,7 @@ void count_rate(const disc_model& m, const double* t, std::size_t nt, double e_m
   const double x_low = e_min * phys::keV / (phys::k_boltzmann * s.f_col);
   const disc_light D = light_of(m, t, nt, s.c_irr, x_low);
   weighted_band phi(e_min, e_max, s.f_col, a.nh, a.cross_section, &effective_area);
-  double lo = std::numeric_limits<double>::infinity(), hi = 0.0;
-  for (const auto& T4 : D.T4)
-    for (double q : T4)
-      if (q > 0.0) lo = std::min(lo, q), hi = std::max(hi, q);
-  if (hi > 0.0) phi.tabulate(std::sqrt(std::sqrt(lo)), std::sqrt(std::sqrt(hi)));
-  integrate(D, v, [&phi](double T4) { return phi(std::sqrt(std::sqrt(T4))); }, out);
+  integrate_weighted(D, v, phi, x_low, out);
 }
 
 }  // namespace velmora

@@ -20,7 +20,7 @@ constexpr double k_boltzmann = 1.380649e-16;   // Boltzmann constant, erg/K
 constexpr double keV = 1.602176634e-9;         // erg per keV
 // Stefan-Boltzmann constant, erg cm^-2 s^-1 K^-4: 2 pi^5 k^4 / (15 h^3 c^2)
 // of the constants above and velmora's c, so that the Planck function
-// integrates to sigma T^4 / pi exactly (3e-7 above the CODATA value, whose
+// integrates to sigma T^4 / pi exactly (2.8e-7 below the CODATA value, whose
 // c is 2.99792458e10).
 constexpr double sigma_sb = 2.0 * (pi * pi * pi * pi * pi) * (k_boltzmann * k_boltzmann * k_boltzmann * k_boltzmann) /
                             (15.0 * (h_planck * h_planck * h_planck) * (c_light * c_light));

@@ -10,6 +10,7 @@
 
 #include "exact/errors.h"
 #include "exact/observables.h"
+#include "run/constants.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -90,6 +91,11 @@ colour-corrected blackbody. Returns an array of t's shape (t in s).)";
 }  // namespace
 
 void bind_observables(py::module_& m, model_getter model_of) {
+  // The radiation constants the observables use (run/constants.h), CGS.
+  m.attr("h_planck") = phys::h_planck;
+  m.attr("k_boltzmann") = phys::k_boltzmann;
+  m.attr("keV") = phys::keV;
+  m.attr("sigma_sb") = phys::sigma_sb;
   py::object cls = m.attr("Disc");
 
   const std::string temperature_doc = std::string(R"(The effective temperature (K) at radii r (cm, 0 < r <= r_out_disk) and times t (s).
