@@ -16,6 +16,11 @@ __version__: str
 G: float  # cm^3 g^-1 s^-2
 c_light: float  # cm/s
 seconds_per_day: float  # s
+# The radiation constants of the observables (CGS): sigma_sb is 2 pi^5 k^4 / (15 h^3 c^2) of these and c_light.
+h_planck: float  # erg s
+k_boltzmann: float  # erg/K
+keV: float  # erg
+sigma_sb: float  # erg cm^-2 s^-1 K^-4
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 # A float for a scalar argument, an array of the arguments' shape otherwise.
@@ -87,6 +92,44 @@ class Disc:
     def surface_density(self, r: ArrayLike, t: ArrayLike) -> _Result: ...  # g/cm^2, shape t.shape + r.shape
     def modes_needed(self, t: ArrayLike) -> NDArray[np.uint64]: ...
     def output_times(self) -> NDArray[np.float64]: ...  # s
+    # Observables (distance cm, inclination degrees from face-on, energies keV; tables (n, 2) rows or a pair).
+    def effective_temperature(self, r: ArrayLike, t: ArrayLike, c_irr: float = 0.0) -> _Result: ...  # K, t.shape + r.shape
+    def bolometric_flux(self, t: ArrayLike, *, distance: ArrayLike, inclination: ArrayLike) -> _Result: ...  # erg/s/cm^2
+    def band_flux(
+        self,
+        t: ArrayLike,
+        e_min: ArrayLike,
+        e_max: ArrayLike,
+        *,
+        distance: ArrayLike,
+        inclination: ArrayLike,
+        f_col: float = 1.7,
+        c_irr: float = 0.0,
+        nh: ArrayLike = 0.0,
+        cross_section: Optional[ArrayLike] = None,
+    ) -> _Result: ...  # erg/s/cm^2
+    def flux_density(
+        self, t: ArrayLike, frequency: ArrayLike, *, distance: ArrayLike, inclination: ArrayLike, f_col: float = 1.0,
+        c_irr: float = 0.0,
+    ) -> _Result: ...  # erg/s/cm^2/Hz
+    def ab_magnitude(
+        self, t: ArrayLike, frequency: ArrayLike, *, distance: ArrayLike, inclination: ArrayLike, f_col: float = 1.0,
+        c_irr: float = 0.0,
+    ) -> _Result: ...  # mag
+    def count_rate(
+        self,
+        t: ArrayLike,
+        e_min: ArrayLike,
+        e_max: ArrayLike,
+        effective_area: ArrayLike,
+        *,
+        distance: ArrayLike,
+        inclination: ArrayLike,
+        f_col: float = 1.7,
+        c_irr: float = 0.0,
+        nh: ArrayLike = 0.0,
+        cross_section: Optional[ArrayLike] = None,
+    ) -> _Result: ...  # photons/s
     @property
     def parameters(self) -> dict[str, Any]: ...
     @property
