@@ -12,9 +12,10 @@
 // Chebyshev coefficients fall below 1e-11 of G.
 //
 // The radial integral runs over two panels of Gauss-Legendre rules: from
-// r_ms to 9 r_ms in w, where h / h_ms = 1 + w^4 (so the temperature, which
-// rises as (h - h_ms)^(1/4), is smooth in w), and from there to r_out_disk in
-// ln r. The inner rule grows with the steepness of the band's Wien tail at
+// the inner edge to 9 r_ms in w, where h / h_ms = s0 + w^4 (so the
+// temperature, which rises as (h - h_0)^(1/4) from the edge h_0 = s0 h_ms,
+// is smooth in w; s0 = 1 unless the shifted torque turns positive only
+// beyond r_ms), and from there to r_out_disk in ln r. The inner rule grows with the steepness of the band's Wien tail at
 // the epoch's hottest ring, E / (k f_col T_max): a band deep in the tail sees
 // a narrow peak in radius, of width ~ (E / k T_max)^(-1/2).
 #include "exact/observables.h"
