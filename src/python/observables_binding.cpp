@@ -10,7 +10,7 @@
 
 #include "exact/errors.h"
 #include "exact/observables.h"
-#include "run/constants.h"
+#include "model/constants.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -91,7 +91,7 @@ colour-corrected blackbody. Returns an array of t's shape (t in s).)";
 }  // namespace
 
 void bind_observables(py::module_& m, model_getter model_of) {
-  // The radiation constants the observables use (run/constants.h), CGS.
+  // The radiation constants the observables use (model/constants.h), CGS.
   m.attr("h_planck") = phys::h_planck;
   m.attr("k_boltzmann") = phys::k_boltzmann;
   m.attr("keV") = phys::keV;
