@@ -153,13 +153,13 @@ class DataSet:
         self.label = observable_label(observable, arg)
 
 
-def split_data_spec(spec, default_observable):
+def split_data_argument(argument, default_observable):
     """'path:observable' -> (path, observable text); a colon followed by
     something that is not an observable belongs to the path."""
-    path, sep, obs = spec.rpartition(":")
+    path, sep, obs = argument.rpartition(":")
     if sep and obs.strip().partition("=")[0] in OBSERVABLES:
         return path, obs
-    return spec, default_observable
+    return argument, default_observable
 
 
 def read_table(path, columns):
@@ -1183,12 +1183,12 @@ def read_start(path):
 
 def read_datasets(args):
     sets = []
-    for i, spec in enumerate(args.data, 1):
-        path, obs = split_data_spec(spec, args.observable)
+    for i, argument in enumerate(args.data, 1):
+        path, obs = split_data_argument(argument, args.observable)
         try:
             name, arg = parse_observable(obs)
         except ValueError as e:
-            raise Refusal(EXIT_USAGE, f"{spec}: {e}")
+            raise Refusal(EXIT_USAGE, f"{argument}: {e}")
         t, y, err, limit = read_table(path, args.column_list)
         sets.append(DataSet(i, path, name, arg, t, y, err, limit))
     return sets
