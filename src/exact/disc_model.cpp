@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -46,24 +45,12 @@ constexpr double IMAGE_EXPONENT = 40.0;
 constexpr double MODAL_ROUNDING = 1e-15;
 constexpr double MODAL_TRUST = 1e-9;
 
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
-[[noreturn]] void refuse(const char* parameter, const std::string& why) { throw invalid_parameter(parameter, why); }
-
 void require_finite_positive(const char* name, double v) {
-  if (!(std::isfinite(v) && v > 0.0)) refuse(name, text("%s = %.17g must be finite and positive", name, v));
+  if (!(std::isfinite(v) && v > 0.0)) refuse(name, message_text("%s = %.17g must be finite and positive", name, v));
 }
 
 void require_finite_non_negative(const char* name, double v) {
-  if (!(std::isfinite(v) && v >= 0.0)) refuse(name, text("%s = %.17g must be finite and not negative", name, v));
+  if (!(std::isfinite(v) && v >= 0.0)) refuse(name, message_text("%s = %.17g must be finite and not negative", name, v));
 }
 
 double density_index(const disc_parameters& p) { return 2.0 + p.sigma_index; }
@@ -124,33 +111,33 @@ namespace {
 // The checks, with z_0, the first zero of J_(l-1), already known.
 void check_with_first_zero(const disc_parameters& p, double z0) {
   if (p.flag_outer < 0 || p.flag_outer > 2)
-    refuse("flag_outer", text("flag_outer = %d must be 0, 1 or 2", p.flag_outer));
+    refuse("flag_outer", message_text("flag_outer = %d must be 0, 1 or 2", p.flag_outer));
   require_finite_positive("mass", p.mass);
   require_finite_positive("r_out_disk", p.r_out_disk);
   require_finite_non_negative("mdisk", p.mdisk);
   require_finite_non_negative("r_ign_in", p.r_ign_in);
   if (!(p.r_ign_in < 1.0))
-    refuse("r_ign_in", text("r_ign_in = %.17g must be below 1 (the disc's edge, in units of r_out_disk)", p.r_ign_in));
+    refuse("r_ign_in", message_text("r_ign_in = %.17g must be below 1 (the disc's edge, in units of r_out_disk)", p.r_ign_in));
   if (!(std::isfinite(p.r_ign_out) && p.r_ign_out > p.r_ign_in))
-    refuse("r_ign_out", text("r_ign_out = %.17g must be finite and above r_ign_in = %.17g (the initial matter lies "
+    refuse("r_ign_out", message_text("r_ign_out = %.17g must be finite and above r_ign_in = %.17g (the initial matter lies "
                              "between them)", p.r_ign_out, p.r_ign_in));
-  if (!std::isfinite(p.sigma_index)) refuse("sigma_index", text("sigma_index = %.17g must be finite", p.sigma_index));
+  if (!std::isfinite(p.sigma_index)) refuse("sigma_index", message_text("sigma_index = %.17g must be finite", p.sigma_index));
   const double norm = density_norm(p);
   if (!std::isfinite(norm) || norm == 0.0)
-    refuse("sigma_index", text("sigma_index = %.17g: the initial surface density cannot be normalised: 1 - "
+    refuse("sigma_index", message_text("sigma_index = %.17g: the initial surface density cannot be normalised: 1 - "
                                "r_ign_in^(2 + sigma_index) = %.17g (r_ign_in = %.17g)", p.sigma_index, norm, p.r_ign_in));
   if (!(std::isfinite(p.texp) && p.texp >= 0.0))
-    refuse("texp", text("texp = %.17g must be finite and positive (days), or 0 to derive it from kappa", p.texp));
+    refuse("texp", message_text("texp = %.17g must be finite and positive (days), or 0 to derive it from kappa", p.texp));
   if (p.texp == 0.0 && !(std::isfinite(p.kappa) && p.kappa > 0.0))
-    refuse("kappa", text("kappa = %.17g must be finite and positive when texp is 0", p.kappa));
+    refuse("kappa", message_text("kappa = %.17g must be finite and positive when texp is 0", p.kappa));
   const derived d = derive(p, z0);
   if (!(std::isfinite(d.texp) && d.texp > 0.0))
-    refuse("texp", text("texp = %.17g s (derived) must be finite and positive", d.texp));
-  if (!(std::isfinite(d.nu0) && d.nu0 > 0.0)) refuse("texp", text("nu0 = %.17g (derived) must be finite and positive", d.nu0));
+    refuse("texp", message_text("texp = %.17g s (derived) must be finite and positive", d.texp));
+  if (!(std::isfinite(d.nu0) && d.nu0 > 0.0)) refuse("texp", message_text("nu0 = %.17g (derived) must be finite and positive", d.nu0));
   if (!(std::isfinite(d.kappa) && d.kappa > 0.0))
-    refuse("kappa", text("kappa = %.17g (derived) must be finite and positive", d.kappa));
+    refuse("kappa", message_text("kappa = %.17g (derived) must be finite and positive", d.kappa));
   if (!std::isfinite(p.mdisk / d.texp * density_index(p) / norm))
-    refuse("mdisk", text("mdisk = %.17g: the initial torque is out of range (texp = %.17g s)", p.mdisk, d.texp));
+    refuse("mdisk", message_text("mdisk = %.17g: the initial torque is out of range (texp = %.17g s)", p.mdisk, d.texp));
   if (p.flag_outer == 1) require_finite_non_negative("mdot_out", p.mdot_out);
 }
 
@@ -326,7 +313,7 @@ std::size_t modes_for(const mode_values& m, double span) {
 bool not_yet_arrived(double span, double reach, double z0) { return span < ASYMPTOTIC_SPAN * reach * reach * z0 * z0; }
 
 double check_time(double t) {
-  if (!(std::isfinite(t) && t > 0.0)) throw invalid_parameter("t", text("t = %.17g s must be finite and positive", t));
+  if (!(std::isfinite(t) && t > 0.0)) throw invalid_parameter("t", message_text("t = %.17g s must be finite and positive", t));
   return t;
 }
 
@@ -367,7 +354,7 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
     }
     if (need <= m.count()) break;
     if (m.count() >= MAX_MODES)
-      throw solution_error(text("the solution at t = %.17g s needs more than %zu Bessel modes (a time too close to 0 "
+      throw solution_error(message_text("the solution at t = %.17g s needs more than %zu Bessel modes (a time too close to 0 "
                                 "or to a change of the supply)", span * texp_, MAX_MODES));
     want = need;
   }
@@ -563,7 +550,7 @@ void disc_model::accreted_mass(const double* t, std::size_t n, double* out) cons
 
 void disc_model::torque(const double* x, std::size_t nx, const double* t, std::size_t nt, double* out) const {
   for (std::size_t k = 0; k < nx; ++k)
-    if (!(x[k] >= 0.0 && x[k] <= 1.0)) throw invalid_parameter("x", text("x = %.17g must lie in [0, 1]", x[k]));
+    if (!(x[k] >= 0.0 && x[k] <= 1.0)) throw invalid_parameter("x", message_text("x = %.17g must lie in [0, 1]", x[k]));
   const plan pl = prepare(t, nt, false);
   const mode_values& m = *pl.modes;
   std::vector<double> w(m.count());
@@ -582,7 +569,7 @@ void disc_model::surface_density(const double* r, std::size_t nr, const double* 
   std::vector<double> x(nr);
   for (std::size_t k = 0; k < nr; ++k) {
     if (!(r[k] > 0.0 && r[k] <= p_.r_out_disk))
-      throw invalid_parameter("r", text("r = %.17g cm must lie in (0, r_out_disk = %.17g]", r[k], p_.r_out_disk));
+      throw invalid_parameter("r", message_text("r = %.17g cm must lie in (0, r_out_disk = %.17g]", r[k], p_.r_out_disk));
     x[k] = std::pow(r[k] / p_.r_out_disk, 0.25 / p_.l);
   }
   torque(x.data(), nr, t, nt, out);

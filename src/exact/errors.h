@@ -27,4 +27,10 @@ class solution_error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// printf-style text of an error message (at most 511 bytes).
+std::string message_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Throws invalid_parameter naming `parameter`.
+[[noreturn]] void refuse(const char* parameter, const std::string& why);
+
 }  // namespace velmora

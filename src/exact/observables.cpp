@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <deque>
 #include <limits>
@@ -47,18 +46,6 @@ constexpr std::size_t MAX_INNER_NODES = 256;   // E / k T_max ~ 1500: e^-1500 un
 constexpr std::size_t MIN_OUTER_NODES = 16;
 constexpr double OUTER_NODES_PER_E_FOLD = 3.0;  // in ln r
 constexpr double PLANCK_SPLIT = 2.0;           // x below: Bernoulli series; above: Wien series
-
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
-[[noreturn]] void refuse(const char* keyword, const std::string& why) { throw invalid_parameter(keyword, why); }
 
 // ---- the blackbody ------------------------------------------------------------
 
@@ -213,7 +200,7 @@ torque_series interpolate_torque(const disc_model& m, const double* t, std::size
     }
     if (still.empty()) break;
     if (2 * n > MAX_POINTS)
-      throw solution_error(text("the torque at t = %.17g s is not resolved by %zu radii (a time too close to 0 or to a "
+      throw solution_error(message_text("the torque at t = %.17g s is not resolved by %zu radii (a time too close to 0 or to a "
                                 "change of the supply)", t[still.front()], n + 1));
     pending = std::move(still);
     n *= 2;
@@ -248,7 +235,7 @@ geometry geometry_of(const disc_model& m) {
   g.l = p.l;
   g.r_ms = marginally_stable_radius(m);
   if (!(g.r_out > g.r_ms))
-    refuse("r_out_disk", text("r_out_disk = %.17g cm must lie outside the marginally stable orbit, 6 G M / c^2 = "
+    refuse("r_out_disk", message_text("r_out_disk = %.17g cm must lie outside the marginally stable orbit, 6 G M / c^2 = "
                               "%.17g cm, for the disc to radiate", g.r_out, g.r_ms));
   g.h_ms = std::sqrt(phys::G * g.mass * g.r_ms);
   g.s_b = std::sqrt(std::min(INNER_PANEL, g.r_out / g.r_ms));
@@ -389,48 +376,48 @@ void add_basis(rings& R, std::size_t order) {
 
 void check_viewing(const viewing& v) {
   if (!(std::isfinite(v.distance) && v.distance > 0.0))
-    refuse("distance", text("distance = %.17g cm must be finite and positive", v.distance));
+    refuse("distance", message_text("distance = %.17g cm must be finite and positive", v.distance));
   if (!(v.inclination >= 0.0 && v.inclination < 90.0))
-    refuse("inclination", text("inclination = %.17g degrees must lie in [0, 90) (0: face-on)", v.inclination));
+    refuse("inclination", message_text("inclination = %.17g degrees must lie in [0, 90) (0: face-on)", v.inclination));
 }
 
 void check_c_irr(double c_irr) {
   if (!(std::isfinite(c_irr) && c_irr >= 0.0))
-    refuse("c_irr", text("c_irr = %.17g must be finite and not negative", c_irr));
+    refuse("c_irr", message_text("c_irr = %.17g must be finite and not negative", c_irr));
 }
 
 void check_surface(const surface& s) {
   if (!(std::isfinite(s.f_col) && s.f_col > 0.0))
-    refuse("f_col", text("f_col = %.17g must be finite and positive", s.f_col));
+    refuse("f_col", message_text("f_col = %.17g must be finite and positive", s.f_col));
   check_c_irr(s.c_irr);
 }
 
 void check_band(double e_min, double e_max) {
   if (!(std::isfinite(e_min) && e_min >= 0.0))
-    refuse("e_min", text("e_min = %.17g keV must be finite and not negative", e_min));
-  if (!(e_max > e_min)) refuse("e_max", text("e_max = %.17g keV must lie above e_min = %.17g keV", e_max, e_min));
+    refuse("e_min", message_text("e_min = %.17g keV must be finite and not negative", e_min));
+  if (!(e_max > e_min)) refuse("e_max", message_text("e_max = %.17g keV must lie above e_min = %.17g keV", e_max, e_min));
 }
 
 void check_table(const char* keyword, const spectral_table& table, double e_min, double e_max) {
   const std::vector<double>& e = table.energy;
   if (e.size() != table.value.size())
-    refuse(keyword, text("%s = a table of %zu energies and %zu values: one value per energy", keyword, e.size(),
+    refuse(keyword, message_text("%s = a table of %zu energies and %zu values: one value per energy", keyword, e.size(),
                          table.value.size()));
-  if (e.size() < 2) refuse(keyword, text("%s = a table of %zu rows: at least 2 are needed", keyword, e.size()));
+  if (e.size() < 2) refuse(keyword, message_text("%s = a table of %zu rows: at least 2 are needed", keyword, e.size()));
   for (std::size_t i = 0; i < e.size(); ++i) {
     if (!(std::isfinite(e[i]) && e[i] > 0.0))
-      refuse(keyword, text("%s = a table whose energy %.17g keV (row %zu) is not finite and positive", keyword, e[i], i + 1));
+      refuse(keyword, message_text("%s = a table whose energy %.17g keV (row %zu) is not finite and positive", keyword, e[i], i + 1));
     if (!(std::isfinite(table.value[i]) && table.value[i] >= 0.0))
-      refuse(keyword, text("%s = a table whose value %.17g (row %zu) is not finite and non-negative", keyword,
+      refuse(keyword, message_text("%s = a table whose value %.17g (row %zu) is not finite and non-negative", keyword,
                            table.value[i], i + 1));
     if (i > 0 && e[i] < e[i - 1])
-      refuse(keyword, text("%s = a table whose energies fall at row %zu (%.17g after %.17g keV): they must ascend",
+      refuse(keyword, message_text("%s = a table whose energies fall at row %zu (%.17g after %.17g keV): they must ascend",
                            keyword, i + 1, e[i], e[i - 1]));
     if (i > 1 && e[i] == e[i - 2])
-      refuse(keyword, text("%s = a table with three rows at %.17g keV (row %zu): a step takes two", keyword, e[i], i + 1));
+      refuse(keyword, message_text("%s = a table with three rows at %.17g keV (row %zu): a step takes two", keyword, e[i], i + 1));
   }
   if (!(e.front() <= e_min && e.back() >= e_max))
-    refuse(keyword, text("%s = a table from %.17g to %.17g keV, which does not cover the band %.17g to %.17g keV",
+    refuse(keyword, message_text("%s = a table from %.17g to %.17g keV, which does not cover the band %.17g to %.17g keV",
                          keyword, e.front(), e.back(), e_min, e_max));
 }
 
@@ -684,7 +671,7 @@ void effective_temperature(const disc_model& m, const double* r, std::size_t nr,
   std::vector<double> x(nr);
   for (std::size_t k = 0; k < nr; ++k) {
     if (!(r[k] > 0.0 && r[k] <= p.r_out_disk))
-      refuse("r", text("r = %.17g cm must lie in (0, r_out_disk = %.17g]", r[k], p.r_out_disk));
+      refuse("r", message_text("r = %.17g cm must lie in (0, r_out_disk = %.17g]", r[k], p.r_out_disk));
     x[k] = std::pow(r[k] / p.r_out_disk, 0.25 / p.l);
   }
   std::vector<double> mdot(nt);
@@ -719,10 +706,10 @@ void band_flux(const disc_model& m, const double* t, std::size_t nt, double e_mi
   check_viewing(v);
   check_surface(s);
   check_band(e_min, e_max);
-  if (!(std::isfinite(a.nh) && a.nh >= 0.0)) refuse("nh", text("nh = %.17g cm^-2 must be finite and not negative", a.nh));
+  if (!(std::isfinite(a.nh) && a.nh >= 0.0)) refuse("nh", message_text("nh = %.17g cm^-2 must be finite and not negative", a.nh));
   if (a.nh > 0.0) {
     if (!a.cross_section)
-      refuse("cross_section", text("cross_section = none: nh = %.17g cm^-2 needs a table of cross-sections", a.nh));
+      refuse("cross_section", message_text("cross_section = none: nh = %.17g cm^-2 needs a table of cross-sections", a.nh));
     check_table("cross_section", *a.cross_section, e_min, e_max);
   }
   const double x_low = e_min * phys::keV / (phys::k_boltzmann * s.f_col);  // K
@@ -747,7 +734,7 @@ void flux_density(const disc_model& m, const double* t, std::size_t nt, double f
   check_viewing(v);
   check_surface(s);
   if (!(std::isfinite(frequency) && frequency > 0.0))
-    refuse("frequency", text("frequency = %.17g Hz must be finite and positive", frequency));
+    refuse("frequency", message_text("frequency = %.17g Hz must be finite and positive", frequency));
   const double x_low = phys::h_planck * frequency / (phys::k_boltzmann * s.f_col);  // K
   const disc_light D = light_of(m, t, nt, s.c_irr, x_low);
   // f^-4 B_nu(f T) = f^-4 2 h nu^3 / c^2 / (e^(h nu / k f T) - 1).
@@ -770,10 +757,10 @@ void count_rate(const disc_model& m, const double* t, std::size_t nt, double e_m
   check_surface(s);
   check_band(e_min, e_max);
   check_table("effective_area", effective_area, e_min, e_max);
-  if (!(std::isfinite(a.nh) && a.nh >= 0.0)) refuse("nh", text("nh = %.17g cm^-2 must be finite and not negative", a.nh));
+  if (!(std::isfinite(a.nh) && a.nh >= 0.0)) refuse("nh", message_text("nh = %.17g cm^-2 must be finite and not negative", a.nh));
   if (a.nh > 0.0) {
     if (!a.cross_section)
-      refuse("cross_section", text("cross_section = none: nh = %.17g cm^-2 needs a table of cross-sections", a.nh));
+      refuse("cross_section", message_text("cross_section = none: nh = %.17g cm^-2 needs a table of cross-sections", a.nh));
     check_table("cross_section", *a.cross_section, e_min, e_max);
   }
   const double x_low = e_min * phys::keV / (phys::k_boltzmann * s.f_col);

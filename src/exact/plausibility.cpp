@@ -9,11 +9,11 @@
 #include "exact/plausibility.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <exception>
 
 #include "exact/bessel_modes.h"
+#include "exact/errors.h"
 #include "model/constants.h"
 
 namespace velmora {
@@ -24,16 +24,6 @@ constexpr double SOLAR_MASS = 1.989e33;                                // g
 constexpr double SECONDS_PER_YEAR = 3.15576e7;                         // s, Julian year
 constexpr double SOLAR_MASS_PER_YEAR = SOLAR_MASS / SECONDS_PER_YEAR;  // g/s
 constexpr double CM_PER_KM = 1e5;
-
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
 
@@ -55,29 +45,29 @@ double texp_from_kappa(const disc_parameters& p) {
 std::vector<std::string> plausibility_warnings(const disc_parameters& p) {
   std::vector<std::string> w;
   if (finite_positive(p.mass) && p.mass < PLAUSIBLE_MASS_MIN)
-    w.push_back(text("mass = %g g is below %g g: solar masses? %g solar masses is %.4g g", p.mass, PLAUSIBLE_MASS_MIN,
+    w.push_back(message_text("mass = %g g is below %g g: solar masses? %g solar masses is %.4g g", p.mass, PLAUSIBLE_MASS_MIN,
                      p.mass, p.mass * SOLAR_MASS));
   if (finite_positive(p.mdisk) && p.mdisk < PLAUSIBLE_MDISK_MIN)
-    w.push_back(text("mdisk = %g g is below %g g: solar masses? %g solar masses is %.4g g", p.mdisk,
+    w.push_back(message_text("mdisk = %g g is below %g g: solar masses? %g solar masses is %.4g g", p.mdisk,
                      PLAUSIBLE_MDISK_MIN, p.mdisk, p.mdisk * SOLAR_MASS));
   if (finite_positive(p.r_out_disk) && p.r_out_disk < PLAUSIBLE_R_OUT_DISK_MIN)
-    w.push_back(text("r_out_disk = %g cm is below %g cm: km? %g km is %.4g cm", p.r_out_disk, PLAUSIBLE_R_OUT_DISK_MIN,
+    w.push_back(message_text("r_out_disk = %g cm is below %g cm: km? %g km is %.4g cm", p.r_out_disk, PLAUSIBLE_R_OUT_DISK_MIN,
                      p.r_out_disk, p.r_out_disk * CM_PER_KM));
   if (finite_positive(p.r_out_disk) && std::isfinite(p.r_ign_out) && p.r_ign_out > PLAUSIBLE_R_IGN_OUT_MAX)
-    w.push_back(text("r_ign_out = %g r_out_disk is beyond the disc's edge (1 r_out_disk): cm? %g cm is %.4g r_out_disk",
+    w.push_back(message_text("r_ign_out = %g r_out_disk is beyond the disc's edge (1 r_out_disk): cm? %g cm is %.4g r_out_disk",
                      p.r_ign_out, p.r_ign_out, p.r_ign_out / p.r_out_disk));
   if (std::isfinite(p.texp) && p.texp > PLAUSIBLE_TEXP_MAX)
-    w.push_back(text("texp = %g days is above %g days: seconds? %g s is %.4g days", p.texp, PLAUSIBLE_TEXP_MAX, p.texp,
+    w.push_back(message_text("texp = %g days is above %g days: seconds? %g s is %.4g days", p.texp, PLAUSIBLE_TEXP_MAX, p.texp,
                      p.texp / phys::seconds_per_day));
   if (p.texp == 0.0 && finite_positive(p.kappa) && finite_positive(p.mass) && finite_positive(p.r_out_disk)) {
     const double days = texp_from_kappa(p);
     if (std::isfinite(days) && (days > PLAUSIBLE_TEXP_MAX || days < PLAUSIBLE_TEXP_MIN))
-      w.push_back(text("kappa = %g (cgs) gives texp = %g days, outside %g to %g days: another unit? kappa scales "
+      w.push_back(message_text("kappa = %g (cgs) gives texp = %g days, outside %g to %g days: another unit? kappa scales "
                        "as sqrt(texp): kappa %g gives %g days",
                        p.kappa, days, PLAUSIBLE_TEXP_MIN, PLAUSIBLE_TEXP_MAX, p.kappa * std::sqrt(30.0 / days), 30.0));
   }
   if (p.flag_outer == 1 && finite_positive(p.mdot_out) && p.mdot_out < PLAUSIBLE_MDOT_OUT_MIN)
-    w.push_back(text("mdot_out = %g g/s is below %g g/s: solar masses per year? %g solar masses per year is %.4g g/s",
+    w.push_back(message_text("mdot_out = %g g/s is below %g g/s: solar masses per year? %g solar masses per year is %.4g g/s",
                      p.mdot_out, PLAUSIBLE_MDOT_OUT_MIN, p.mdot_out, p.mdot_out * SOLAR_MASS_PER_YEAR));
   return w;
 }

@@ -770,7 +770,7 @@ naming the keyword.)");
         "Writes format_parameter_file(values) to the file path (nothing is written when a value is refused).");
 
   // The package's version (CMakeLists.txt's project version) and the model's
-  // constants (run/constants.h, their one place), for velmora.constants.
+  // constants (model/constants.h, their one place), for velmora.constants.
   m.attr("__version__") = VELMORA_VERSION;
   m.attr("G") = phys::G;
   m.attr("c_light") = phys::c_light;
