@@ -801,6 +801,16 @@ def ranges_text(numbers: list) -> str:
     return ",".join(out)
 
 
+def read_stripped(path, default):
+    """The text of a member's small status file without its blank ends, or `default` when it is missing or
+    empty."""
+    try:
+        with open(path) as f:
+            return f.read().strip() or default
+    except OSError:
+        return default
+
+
 def summarize(folder: str) -> int:
     manifest = os.path.join(folder, "grid.tsv")
     if not os.path.isfile(manifest):
@@ -828,12 +838,7 @@ def summarize(folder: str) -> int:
             waiting += 1
             continue
         path = os.path.join(folder, member)
-        status = "none"
-        try:
-            with open(os.path.join(path, "exit_status")) as f:
-                status = f.read().strip() or "none"
-        except OSError:
-            pass
+        status = read_stripped(os.path.join(path, "exit_status"), "none")
         expected = -1
         try:
             with open(os.path.join(path, "model.check"), errors="replace") as f:
@@ -842,12 +847,7 @@ def summarize(folder: str) -> int:
                 expected = max(int(float(got)), 0)
         except OSError:
             pass
-        runtime = "NA"
-        try:
-            with open(os.path.join(path, "run_time")) as f:
-                runtime = f.read().strip() or "NA"
-        except OSError:
-            pass
+        runtime = read_stripped(os.path.join(path, "run_time"), "NA")
         cells, why = summary_row(folder, member, expected, status)
         out.append("\t".join([line, status] + cells + [runtime, why]))
         if status != "0" or re.match(r"(no data lines|incomplete|no numeric)", why):
