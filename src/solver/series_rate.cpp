@@ -47,6 +47,7 @@
 #include <gsl/gsl_sf_bessel.h>
 #include <gsl/gsl_sf_gamma.h>
 
+#include "exact/bessel_modes.h"
 #include "model/constants.h"
 #include "model/gmodel.h"
 #include "model/settings.h"
@@ -65,23 +66,13 @@ struct projection_params {
   double z;  // 0 for the bound |f| x1^(1-l)
 };
 
-// J_nu(x) for one argument. GSL's single-point routine returns NaN, with a
-// success status, at a few arguments (J_(1/2) at the double nearest 3 pi/2,
-// for one); there the upward recurrence from J_(nu+1) and J_(nu+2) is exact
-// to rounding.
-double bessel_J(double nu, double x) {
-  const double direct = gsl_sf_bessel_Jnu(nu, x);
-  if (std::isfinite(direct)) return direct;
-  return 2.0 * (nu + 1.0) / x * gsl_sf_bessel_Jnu(nu + 1.0, x) - gsl_sf_bessel_Jnu(nu + 2.0, x);
-}
-
 double shape_value(double x1, const projection_params* p) {
   return p->shape != nullptr ? GSL_FN_EVAL(p->shape, x1) : std::pow(x1, p->power);
 }
 
 double projection_integrand(double x1, void* v) {
   const auto* p = static_cast<const projection_params*>(v);
-  return shape_value(x1, p) * std::pow(x1, 1.0 - p->l) * bessel_J(p->l, p->z * x1);
+  return shape_value(x1, p) * std::pow(x1, 1.0 - p->l) * velmora::bessel_J(p->l, p->z * x1);
 }
 
 double bound_integrand(double x1, void* v) {
@@ -313,7 +304,7 @@ double series_torque(double x, double t, gmodel* mod) {
   const int supply_terms = mod->flag_outer == 2 ? std::min(mod->len, MAX_SERIES_TERMS) : 0;
   const int terms = std::max(count, supply_terms);
   std::array<double, MAX_SERIES_TERMS> J{};
-  for (int i = 0; i < terms; ++i) J[i] = bessel_J(mod->l, mod->zeroes[i] * x);
+  for (int i = 0; i < terms; ++i) J[i] = velmora::bessel_J(mod->l, mod->zeroes[i] * x);
   double S = 0.0;
   for (int i = 0; i < count; ++i) S += A[i] * J[i] * proj.inverse_norm[i];
   const double a2 = mod->a * mod->a;
