@@ -123,7 +123,86 @@ void extend_zeros(double l, std::vector<double>& z, std::size_t n) {
   }
 }
 
+constexpr double TABLE_SCAN_STEP = 0.5;
+constexpr double TABLE_FIRST_SCAN = 0.25;  // below the first zero of J_(l-1) for every l >= MIN_ORDER (0.648 at l = 0.1)
+constexpr double TABLE_CHUNK = 8.0;        // the grid is extended this far beyond the scan at a time
+
+// Once a Newton step is below this fraction of the zero, the next is below
+// rounding (quadratic convergence, |g''/2g'| of order 1 near the zeros): that
+// step is taken without another evaluation.
+constexpr double NEWTON_LAST_STEP = 1e-9;
+
+// The zero of g(y) = y J_(l-1)(y) = y J_l' + l J_l inside (lo, hi), where it
+// changes sign once, from `start`: Newton steps with g' = l J_l' + (l^2/y - y) J_l
+// (Bessel's equation) kept inside a shrinking bracket, bisection where a step
+// would leave it. *J_at is J_l at the zero (from the last evaluation, moved
+// by its slope over the last step).
+double tabulated_zero_in(const bessel_grid& g, double lo, double hi, double f_lo, double start, double* J_at) {
+  const double l = g.order();
+  double x = start > lo && start < hi ? start : 0.5 * (lo + hi);
+  for (int iteration = 0; iteration < 200; ++iteration) {
+    double J = 0.0, dJ = 0.0;
+    g.value(x, &J, &dJ);
+    const double f = x * dJ + l * J;
+    *J_at = J;
+    if (f == 0.0) return x;
+    if ((f > 0.0) == (f_lo > 0.0)) {
+      lo = x;
+      f_lo = f;
+    } else {
+      hi = x;
+    }
+    const double step = f / (l * dJ + (l * l / x - x) * J);
+    if (std::fabs(step) <= NEWTON_LAST_STEP * x) {  // before the bracket's test: x may be an end of it now
+      *J_at = J - dJ * step;
+      return x - step;
+    }
+    double next = x - step;
+    if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+    if (hi - lo <= 4.0 * std::numeric_limits<double>::epsilon() * x) return next;
+    x = next;
+  }
+  return x;
+}
+
 }  // namespace
+
+std::vector<double> tabulated_zeros(bessel_grid& grid, std::size_t n, std::vector<double> z, std::vector<double>* J_at) {
+  // The scan visits half units below the cells, then the cells' centres,
+  // where g = y_k J_l' + l J_l is the first two Taylor coefficients. After a
+  // zero the next lies more than 3 further, so the scan resumes 1 beyond it.
+  const double l = grid.order();
+  auto next_point = [](double y) {
+    return y + TABLE_SCAN_STEP < bessel_grid::SERIES_END ? y + TABLE_SCAN_STEP : std::floor(std::max(y, bessel_grid::SERIES_END) + 1.0);
+  };
+  auto g_at = [&](double y) {
+    if (grid.covered() < y) grid.extend_to(y + TABLE_CHUNK);
+    if (y >= bessel_grid::FIRST_CENTRE && y == std::floor(y)) {
+      const double* a = grid.taylor(bessel_grid::cell_of(y));
+      return y * a[1] + l * a[0];
+    }
+    double J = 0.0, dJ = 0.0;
+    grid.value(y, &J, &dJ);
+    return y * dJ + l * J;
+  };
+  double y = z.empty() ? TABLE_FIRST_SCAN : z.back() + 1.0;
+  double f = g_at(y);
+  while (z.size() < n) {
+    const double next = next_point(y);
+    const double f_next = g_at(next);
+    if (f_next == 0.0) {
+      z.push_back(next);
+      if (J_at) J_at->push_back(grid.J(next));
+    } else if ((f > 0.0) != (f_next > 0.0)) {
+      double J = 0.0;
+      z.push_back(tabulated_zero_in(grid, y, next, f, y - f * (next - y) / (f_next - f), &J));
+      if (J_at) J_at->push_back(J);
+    }
+    y = next;
+    f = f_next;
+  }
+  return z;
+}
 
 std::vector<double> bessel_zeros(double l, std::size_t n) {
   check_order(l);
@@ -139,13 +218,16 @@ std::shared_ptr<const mode_values> order_modes::at_least(std::size_t n) const {
   if (values_ && values_->count() >= n) return values_;
   const std::size_t have = values_ ? values_->count() : 0;
   const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, 2 * have, 16}));
-  auto v = std::make_shared<mode_values>(values_ ? *values_ : mode_values{l_, {}, {}, {}, {}, {}, {}});
-  std::vector<double> all = values_ ? values_->z : std::vector<double>{};
-  extend_zeros(l_, all, want);  // the zeros already known are kept, not found again
+  auto v = std::make_shared<mode_values>(values_ ? *values_ : mode_values{l_, {}, {}, {}, {}, {}, {}, nullptr});
+  auto grid = values_ ? std::make_shared<bessel_grid>(*values_->grid) : std::make_shared<bessel_grid>(l_);
+  // The zeros already known are kept, not found again.
+  std::vector<double> J_at;
+  const std::vector<double> all = tabulated_zeros(*grid, want, values_ ? values_->z : std::vector<double>{}, &J_at);
+  if (grid->covered() < all.back()) grid->extend_to(all.back());
   const double gamma = gsl_sf_gamma(l_ + 1.0);
   for (std::size_t i = have; i < want; ++i) {
     const double z = all[i];
-    const double J = bessel_J(l_, z);
+    const double J = J_at[i - have];
     v->z.push_back(z);
     v->J_edge.push_back(J);
     v->decay.push_back((z / all[0]) * (z / all[0]));
@@ -154,6 +236,7 @@ std::shared_ptr<const mode_values> order_modes::at_least(std::size_t n) const {
     const double decay = v->decay.back();
     v->span.push_back((MODE_CUTOFF + (l_ + 2.0) * std::log1p(std::sqrt(decay))) / decay);
   }
+  v->grid = std::move(grid);
   values_ = v;
   return values_;
 }

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <vector>
 
+#include "exact/bessel_grid.h"
+
 namespace velmora {
 
 // The orders the solution is built and tested for: the viscosity index l of
@@ -35,6 +37,16 @@ std::vector<double> bessel_zeros(double l, std::size_t n);
 // mean of the neighbours x (1 -+ k eps).
 double bessel_J(double nu, double x);
 
+// The first n zeros of J_(l-1) from the tabulated J_l of the grid, which is
+// extended as far as they reach: the zeros of y J_(l-1) = y J_l' + l J_l,
+// bracketed by a scan in half units, then at the cells' centres (neighbouring
+// zeros lie more than 3 apart), and refined by Newton steps inside the
+// bracket. The same zeros as bessel_zeros to rounding, without a
+// general-order Bessel evaluation. `known` are the first zeros, kept; J_at,
+// if given, receives J_l at each new zero.
+std::vector<double> tabulated_zeros(bessel_grid& grid, std::size_t n, std::vector<double> known = {},
+                                    std::vector<double>* J_at = nullptr);
+
 // What every sum over the modes of one order needs, for the first count()
 // modes; grown on request, shared by every model of the order. Thread-safe:
 // a snapshot handed out is never changed afterwards.
@@ -48,6 +60,8 @@ struct mode_values {
   // Shortest time (texp) over which mode i decays below exp(-40) times the
   // growth (z_i/z_0)^(l+2) of its weight: decreasing in i.
   std::vector<double> span;
+  // J_l tabulated over [0, z.back()] at least: every J_l(z_i x), 0 <= x <= 1.
+  std::shared_ptr<const bessel_grid> grid;
   std::size_t count() const { return z.size(); }
 };
 

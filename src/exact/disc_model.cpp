@@ -163,7 +163,7 @@ struct disc_model::shape {
     if (have >= n) return projections;
     auto P = std::make_shared<std::vector<double>>(projections ? *projections : std::vector<double>{});
     P->resize(n);
-    power_projections(l, m, x_in, x_out, modes.z.data() + have, n - have, P->data() + have);
+    tabulated_projections(modes.grid, m, x_in, x_out, modes.z.data() + have, n - have, P->data() + have);
     for (std::size_t i = have; i < n; ++i) (*P)[i] *= norm;
     projections = P;
     return projections;
@@ -296,6 +296,7 @@ struct disc_model::plan {
   std::shared_ptr<const mode_values> modes;
   std::shared_ptr<const std::vector<double>> projections;  // of the initial torque, unit mdisk/texp
   std::size_t driven = 0;                                   // modes of the driven terms
+  std::size_t used = 0;                                     // the most modes any sum of the times takes
 };
 
 namespace {
@@ -363,6 +364,10 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
     pl.driven = static_cast<std::size_t>(it - pl.modes->z.begin()) + 1;
   }
   if (std::isfinite(initial_span)) pl.projections = shape_->at_least(*pl.modes, std::min(pl.modes->count(), modes_for(*pl.modes, initial_span)));
+  // The shared table may hold far more modes than these times need (an
+  // earlier evaluation closer to 0 grew it): weights are made for these only.
+  pl.used = std::max(pl.driven, pl.projections ? pl.projections->size() : 0);
+  if (std::isfinite(break_span)) pl.used = std::max(pl.used, std::min(modes_for(*pl.modes, break_span), pl.modes->count()));
   return pl;
 }
 
@@ -515,7 +520,7 @@ std::size_t disc_model::modes_needed(double t) const {
 void disc_model::disc_mass(const double* t, std::size_t n, double* out) const {
   const plan pl = prepare(t, n, false);
   const mode_values& m = *pl.modes;
-  std::vector<double> w(m.count());
+  std::vector<double> w(pl.used);
   for (std::size_t i = 0; i < w.size(); ++i) w[i] = m.centre[i] / m.decay[i];
   // Mass of f_k per unit supply derivative: (z_0^2 / 2l) int x^(1-2l) f_k dx.
   std::array<double, MAX_ORDERS> profile{};
@@ -553,13 +558,13 @@ void disc_model::torque(const double* x, std::size_t nx, const double* t, std::s
     if (!(x[k] >= 0.0 && x[k] <= 1.0)) throw invalid_parameter("x", message_text("x = %.17g must lie in [0, 1]", x[k]));
   const plan pl = prepare(t, nt, false);
   const mode_values& m = *pl.modes;
-  std::vector<double> w(m.count());
+  std::vector<double> w(pl.used);
   std::array<double, MAX_ORDERS> profile{};
   const double to_torque = hout_ / phys::two_pi;
   for (std::size_t k = 0; k < nx; ++k) {
     const double xl = std::pow(x[k], p_.l);
     for (std::size_t i = 0; i < w.size(); ++i)
-      w[i] = x[k] == 0.0 ? 0.0 : 2.0 * xl * bessel_J(p_.l, m.z[i] * x[k]) / (m.J_edge[i] * m.J_edge[i]);
+      w[i] = x[k] == 0.0 ? 0.0 : 2.0 * xl * m.grid->J(m.z[i] * x[k]) / (m.J_edge[i] * m.J_edge[i]);
     profile_values(x[k], profile.data());
     for (std::size_t j = 0; j < nt; ++j) out[j * nx + k] = to_torque * sum(t[j] / texp_, pl, w.data(), profile.data(), false);
   }

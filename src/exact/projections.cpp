@@ -7,6 +7,7 @@
 
 #include <gsl/gsl_sf_gamma.h>
 
+#include "exact/bessel_grid.h"
 #include "exact/bessel_modes.h"
 #include "model/constants.h"
 
@@ -90,6 +91,18 @@ double project_one(double l, double m, double alpha, double beta, double z) {
 
 void power_projections(double l, double m, double alpha, double beta, const double* z, std::size_t n, double* out) {
   for (std::size_t i = 0; i < n; ++i) out[i] = project_one(l, m, alpha, beta, z[i]);
+}
+
+void tabulated_projections(const std::shared_ptr<const bessel_grid>& grid, double m, double alpha, double beta, const double* z,
+                           std::size_t n, double* out) {
+  if (n == 0) return;
+  const double l = grid->order();
+  const power_moments moments(grid, m, z[0] * alpha, std::min(z[n - 1] * beta, grid->covered()));
+  for (std::size_t i = 0; i < n; ++i) {
+    const double integral = moments.integral(z[i] * alpha, z[i] * beta);
+    const double v = std::exp(-(m + 1.0) * std::log(z[i])) * integral;
+    out[i] = std::isfinite(v) ? v : project_one(l, m, alpha, beta, z[i]);
+  }
 }
 
 }  // namespace velmora

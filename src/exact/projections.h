@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 namespace velmora {
 
@@ -15,5 +16,16 @@ namespace velmora {
 // 20-point rule is exact to rounding. Requires 0 <= alpha < beta and, when
 // alpha is 0, m + l > -1.
 void power_projections(double l, double m, double alpha, double beta, const double* z, std::size_t n, double* out);
+
+class bessel_grid;
+
+// The same integrals from the order's tabulated J_l, as
+// z^(-m-1) times the integral of y^m J_l(y) from z alpha to z beta (the
+// cells' series integrated term by term, see bessel_grid.h): a few dozen
+// operations a mode instead of hundreds of Bessel evaluations. Modes the
+// table cannot give (beyond its range, or a power m too large for its cells'
+// series) are integrated by power_projections. z ascending.
+void tabulated_projections(const std::shared_ptr<const bessel_grid>& grid, double m, double alpha, double beta, const double* z,
+                           std::size_t n, double* out);
 
 }  // namespace velmora
