@@ -27,6 +27,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "exact/errors.h"
@@ -76,12 +77,20 @@ double planck_lower(double x) {
 // int_x^inf u^3 / (e^u - 1) du = sum_n e^(-n x) (x^3/n + 3x^2/n^2 + 6x/n^3 + 6/n^4), for x >= 2:
 // one exponential and at most 20 terms, exact to rounding (a table in x
 // with interpolation cost as much here, and loses digits in narrow bands).
+constexpr std::size_t WIEN_TERMS = 40;
+constexpr std::array<double, WIEN_TERMS + 1> reciprocals() {  // 1/n, rounded as the division would round it
+  std::array<double, WIEN_TERMS + 1> r{};
+  for (std::size_t n = 1; n <= WIEN_TERMS; ++n) r[n] = 1.0 / static_cast<double>(n);
+  return r;
+}
+constexpr std::array<double, WIEN_TERMS + 1> RECIPROCAL = reciprocals();
+
 double planck_upper(double x) {
   if (!std::isfinite(x)) return 0.0;
   const double q = std::exp(-x);
   double power = q, sum = 0.0;
-  for (int n = 1; n <= 40 && power > 1e-17 * q; ++n) {
-    const double inv = 1.0 / n;
+  for (std::size_t n = 1; n <= WIEN_TERMS && power > 1e-17 * q; ++n) {
+    const double inv = RECIPROCAL[n];
     sum += power * inv * (x * x * x + inv * (3.0 * x * x + inv * (6.0 * x + inv * 6.0)));
     power *= q;
   }
@@ -118,6 +127,20 @@ rule gauss_legendre(std::size_t n) {
     g.weight[i] = g.weight[n - 1 - i] = 2.0 / ((1.0 - z * z) * dp * dp);
   }
   return g;
+}
+
+// The rules of each size, made once per process and shared: every light
+// curve of every model asks for the same few sizes, and finding the nodes
+// by Newton's method on the Legendre recurrence costs more than the
+// curve's own sums. Entries are never changed or removed once made, so a
+// reference handed out stays valid.
+const rule& gauss_rule(std::size_t n) {
+  static std::mutex lock;
+  static std::map<std::size_t, rule> made;
+  const std::lock_guard<std::mutex> hold(lock);
+  auto it = made.find(n);
+  if (it == made.end()) it = made.emplace(n, gauss_legendre(n)).first;
+  return it->second;
 }
 
 // ---- the torque, interpolated ------------------------------------------------
@@ -282,7 +305,7 @@ rings outer_rings(const geometry& g, double c_irr) {
   const double r_b = g.r_ms * g.s_b * g.s_b;
   if (!(g.r_out > r_b * (1.0 + 1e-12))) return R;
   const std::size_t n = outer_nodes(g);
-  const rule b = gauss_legendre(n);
+  const rule& b = gauss_rule(n);
   const double lo = std::log(r_b), hi = std::log(g.r_out);
   for (std::size_t i = 0; i < n; ++i) {
     const double r = std::exp(lo + 0.5 * (hi - lo) * (b.node[i] + 1.0));
@@ -457,7 +480,7 @@ class weighted_band {
           if (e > e_min && e < e_max) breaks_.push_back(e);
     std::sort(breaks_.begin(), breaks_.end());
     breaks_.erase(std::unique(breaks_.begin(), breaks_.end()), breaks_.end());
-    gl_ = gauss_legendre(8);
+    gl_ = &gauss_rule(8);
   }
 
   // Tabulates ln Phi on [T_lo, T_hi].
@@ -509,14 +532,14 @@ class weighted_band {
         double step = 2.0 * kT;
         if (c0 > 0.0) step = std::min(step, 0.25 * c0);
         const double c1 = std::min(a1, c0 + std::max(step, 1e-6 * (a1 - a0)));
-        for (std::size_t i = 0; i < gl_.node.size(); ++i) {
-          const double e = 0.5 * (c0 + c1) + 0.5 * (c1 - c0) * gl_.node[i];  // keV
+        for (std::size_t i = 0; i < gl_->node.size(); ++i) {
+          const double e = 0.5 * (c0 + c1) + 0.5 * (c1 - c0) * gl_->node[i];  // keV
           const double x = e / kT;
           const double E = e * phys::keV;  // erg
           double w = 1.0;
           if (sigma_.table) w *= std::exp(-nh_ * sigma_.at(sigma_row, e));
           if (area_.table) w *= area_.at(area_row, e) / E;
-          total += 0.5 * (c1 - c0) * phys::keV * gl_.weight[i] * w * prefactor * E * E * E / std::expm1(x);
+          total += 0.5 * (c1 - c0) * phys::keV * gl_->weight[i] * w * prefactor * E * E * E / std::expm1(x);
         }
         c0 = c1;
       }
@@ -529,7 +552,7 @@ class weighted_band {
   double e_min_, e_max_, f_col_, nh_;
   table_view sigma_, area_;
   std::vector<double> breaks_;
-  rule gl_;
+  const rule* gl_ = nullptr;
   double lo_ = 0.0;
   std::vector<double> log_phi_;
 };
@@ -557,13 +580,7 @@ disc_light light_of(const disc_model& m, const double* t, std::size_t nt, double
   for (const auto& c : S.coefficients) order = std::max(order, c.size());
   D.outer = outer_rings(g, c_irr);
   add_basis(D.outer, order);
-  std::map<std::size_t, rule> gauss;  // Gauss-Legendre rules by size
-  auto gauss_of = [&gauss](std::size_t n) -> const rule& {
-    auto it = gauss.find(n);
-    if (it == gauss.end()) it = gauss.emplace(n, gauss_legendre(n)).first;
-    return it->second;
-  };
-  rings& base = D.rules.emplace(MIN_INNER_NODES, inner_rings(g, gauss_of(MIN_INNER_NODES), 1.0, c_irr)).first->second;
+  rings& base = D.rules.emplace(MIN_INNER_NODES, inner_rings(g, gauss_rule(MIN_INNER_NODES), 1.0, c_irr)).first->second;
   add_basis(base, order);
   for (std::size_t j = 0; j < nt; ++j) {
     // The smallest rule, unless the band's Wien tail at the hottest ring
@@ -583,12 +600,12 @@ disc_light light_of(const disc_model& m, const double* t, std::size_t nt, double
     const double s0 = inner_edge(g, S, j);
     const rings* R = &base;
     if (s0 != 1.0) {
-      D.own.push_back(inner_rings(g, gauss_of(n), s0, c_irr));
+      D.own.push_back(inner_rings(g, gauss_rule(n), s0, c_irr));
       R = &D.own.back();
     } else if (n != MIN_INNER_NODES) {
       auto it = D.rules.find(n);
       if (it == D.rules.end()) {
-        it = D.rules.emplace(n, inner_rings(g, gauss_of(n), 1.0, c_irr)).first;
+        it = D.rules.emplace(n, inner_rings(g, gauss_rule(n), 1.0, c_irr)).first;
         add_basis(it->second, order);
       }
       R = &it->second;
