@@ -380,7 +380,8 @@ void disc_model::profile_values(double x, double* out) const {
   }
 }
 
-double disc_model::sum(double tau, const plan& pl, const double* w, const double* profile, bool centre) const {
+double disc_model::sum(double tau, const plan& pl, const double* w, const double* profile, bool centre,
+                       const double* decay) const {
   const supply& s = *supply_;
   const mode_values& m = *pl.modes;
   double v = 0.0;
@@ -399,7 +400,7 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
     const double* P = pl.projections->data();
     double acc = 0.0, magnitude = 0.0;
     for (std::size_t i = 0; i < N; ++i) {
-      const double term = w[i] * P[i] * std::exp(-m.decay[i] * tau);
+      const double term = w[i] * P[i] * (decay ? decay[i] : std::exp(-m.decay[i] * tau));
       acc += term;
       magnitude += std::fabs(term);
     }
@@ -561,12 +562,23 @@ void disc_model::torque(const double* x, std::size_t nx, const double* t, std::s
   std::vector<double> w(pl.used);
   std::array<double, MAX_ORDERS> profile{};
   const double to_torque = hout_ / phys::two_pi;
+  // The modes' decay factors of each epoch, shared by all radii (a light
+  // curve asks for dozens of radii at once): epoch j's are at decay[start[j]].
+  std::vector<std::size_t> start(nt + 1, 0);
+  std::vector<double> decay;
+  for (std::size_t j = 0; j < nt; ++j) {
+    const double tau = t[j] / texp_;
+    const std::size_t N = scale_ != 0.0 && pl.projections ? std::min(modes_for(m, tau), pl.projections->size()) : 0;
+    for (std::size_t i = 0; i < N; ++i) decay.push_back(std::exp(-m.decay[i] * tau));
+    start[j + 1] = decay.size();
+  }
   for (std::size_t k = 0; k < nx; ++k) {
     const double xl = std::pow(x[k], p_.l);
     for (std::size_t i = 0; i < w.size(); ++i)
       w[i] = x[k] == 0.0 ? 0.0 : 2.0 * xl * m.grid->J(m.z[i] * x[k]) / (m.J_edge[i] * m.J_edge[i]);
     profile_values(x[k], profile.data());
-    for (std::size_t j = 0; j < nt; ++j) out[j * nx + k] = to_torque * sum(t[j] / texp_, pl, w.data(), profile.data(), false);
+    for (std::size_t j = 0; j < nt; ++j)
+      out[j * nx + k] = to_torque * sum(t[j] / texp_, pl, w.data(), profile.data(), false, decay.data() + start[j]);
   }
 }
 

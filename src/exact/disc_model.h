@@ -89,7 +89,10 @@ class disc_model {
  private:
   disc_model(const disc_parameters& p, std::shared_ptr<const order_modes> order, std::shared_ptr<shape> shape);
   plan prepare(const double* t, std::size_t n, bool centre) const;
-  double sum(double tau, const plan& pl, const double* mode_weight, const double* profile_weight, bool centre) const;
+  // `decay`, if given, holds exp(-decay_i tau) of the modes the sum takes,
+  // made once per epoch by a caller that sums at many radii.
+  double sum(double tau, const plan& pl, const double* mode_weight, const double* profile_weight, bool centre,
+             const double* decay = nullptr) const;
   void profile_values(double x, double* out) const;  // f_k(x), k = 1..K
   // Whether the outer edge's reflection is negligible at the centre at tau
   // (texp) for the initial torque, and that torque's centre rate (g/s) in a

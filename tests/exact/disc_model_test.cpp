@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -125,6 +126,48 @@ TEST(ExactSolution, ConservesMassInEveryMode) {
       d.accreted_mass(&t, 1, &accreted);
       // The rate's integral misses [0, 1e-9 t], where the ring has not reached the centre.
       EXPECT_NEAR(integral, accreted, 1e-8 * (d.initial_mass() + 3e16 * t)) << "l " << l << " mode " << mode;
+    }
+  }
+}
+
+// The disc's mass is the integral of its surface density, taken here over
+// 1024 radii and five epochs in one call (an early epoch needs hundreds of
+// modes, a late one a few, in mixed order: each epoch's decay factors are
+// shared by all radii), against the mass's own modal series, whose weights
+// are the centre's over the decay rates. With l = 0.4 and r = r_out u^8 the
+// integrand 2 pi r Sigma dr/du is u^9 times a power series in u^10, so 64
+// panels of 16 Gauss-Legendre nodes resolve even the early, steep profile to
+// rounding; 1e-9 of the initial mass leaves room for the series' sums.
+TEST(ExactSolution, SurfaceDensityAtManyRadiiAndEpochsHoldsTheDiscsMass) {
+  constexpr int PANELS = 64;
+  constexpr std::array<double, 8> node = {0.0950125098376374, 0.2816035507792589, 0.4580167776572274,
+                                          0.6178762444026438, 0.7554044083550030, 0.8656312023878318,
+                                          0.9445750230732326, 0.9894009349916499};
+  constexpr std::array<double, 8> weight = {0.1894506104550685, 0.1826034150449236, 0.1691565193950025,
+                                            0.1495959888165767, 0.1246289712555339, 0.0951585116824928,
+                                            0.0622535239386479, 0.0271524594117541};
+  for (int mode : {0, 1}) {
+    const disc_parameters p = ring(0.4, mode);
+    const disc_model d(p);
+    const std::vector<double> t = {3.0 * d.texp_seconds(), 0.02 * d.texp_seconds(), 0.5 * d.texp_seconds(),
+                                   0.05 * d.texp_seconds(), 2.0 * d.texp_seconds()};
+    std::vector<double> u, w, r;
+    for (int k = 0; k < PANELS; ++k)
+      for (int side : {-1, 1})
+        for (std::size_t i = 0; i < node.size(); ++i) {
+          const double v = (k + 0.5 + 0.5 * side * node[i]) / PANELS;
+          u.push_back(v);
+          w.push_back(0.5 * weight[i] / PANELS);
+          r.push_back(p.r_out_disk * std::pow(v, 8.0));
+        }
+    std::vector<double> sigma(r.size() * t.size()), mass(t.size());
+    d.surface_density(r.data(), r.size(), t.data(), t.size(), sigma.data());
+    d.disc_mass(t.data(), t.size(), mass.data());
+    for (std::size_t j = 0; j < t.size(); ++j) {
+      double integral = 0.0;  // 2 pi r Sigma dr, dr = 8 r / u du
+      for (std::size_t k = 0; k < r.size(); ++k)
+        integral += w[k] * 2.0 * M_PI * r[k] * sigma[j * r.size() + k] * 8.0 * r[k] / u[k];
+      EXPECT_NEAR(integral, mass[j], 1e-9 * d.initial_mass()) << "mode " << mode << " t/texp " << t[j] / d.texp_seconds();
     }
   }
 }
