@@ -209,6 +209,8 @@ supply_history supply_history::from_table(std::vector<double> t_s, std::vector<d
     h.pieces_.push_back(linear_piece(t_s[n - 1], INF, rate[n - 1], 0.0));
   }
   h.sum_masses();
+  h.row_times_ = std::move(t_s);
+  h.row_rates_ = std::move(rate);
   return h;
 }
 

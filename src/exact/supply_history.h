@@ -81,6 +81,10 @@ class supply_history {
   const std::vector<supply_piece>& pieces() const { return pieces_; }
   const std::string& name() const { return name_; }  // table file name, or empty
   std::size_t rows() const { return rows_; }         // rows of the table, 0 for a law
+  // The rows the history was built from (s, g/s), empty for a law: from_table
+  // of these rebuilds the same pieces, without the file they were read from.
+  const std::vector<double>& row_times() const { return row_times_; }
+  const std::vector<double>& row_rates() const { return row_rates_; }
 
  private:
   supply_history() = default;
@@ -90,6 +94,7 @@ class supply_history {
   std::vector<double> mass_before_;  // supplied mass from 0 to the start of each piece
   std::string name_;
   std::size_t rows_ = 0;
+  std::vector<double> row_times_, row_rates_;
 };
 
 // A table file that cannot be used. what() is "<file>:<line>: <what is wrong>",
