@@ -11,6 +11,7 @@
 #include "exact/errors.h"
 #include "exact/observables.h"
 #include "model/constants.h"
+#include "python/interruptible.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -67,10 +68,7 @@ velmora::spectral_table table_of(const py::object& value, const char* keyword) {
 template <class Compute>
 py::object per_time(const vector_input& t, Compute compute) {
   py::array_t<double> out(shape_of(t));
-  {
-    py::gil_scoped_release release;
-    compute(t.data(), static_cast<std::size_t>(t.size()), out.mutable_data());
-  }
+  per_time_blocks(t.data(), static_cast<std::size_t>(t.size()), out.mutable_data(), compute);
   return result(std::move(out));
 }
 
@@ -108,11 +106,10 @@ The result has the shape t.shape + r.shape; 0 inside r_ms.)") + F_NOTE;
         const auto r_shape = shape_of(r);
         shape.insert(shape.end(), r_shape.begin(), r_shape.end());
         py::array_t<double> out(shape);
-        {
-          py::gil_scoped_release release;
-          velmora::effective_temperature(model, r.data(), static_cast<std::size_t>(r.size()), t.data(),
-                                         static_cast<std::size_t>(t.size()), c_irr, out.mutable_data());
-        }
+        grid_blocks(r.data(), static_cast<std::size_t>(r.size()), t.data(), static_cast<std::size_t>(t.size()),
+                    out.mutable_data(), [&](const double* rb, std::size_t nr, const double* tb, std::size_t nt, double* o) {
+                      velmora::effective_temperature(model, rb, nr, tb, nt, c_irr, o);
+                    });
         return result(std::move(out));
       },
       py::name("effective_temperature"), py::is_method(cls), "r"_a, "t"_a, "c_irr"_a = 0.0, temperature_doc.c_str());

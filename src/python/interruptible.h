@@ -1,0 +1,80 @@
+// Evaluations that Ctrl-C can stop: the core computes with the GIL released,
+// in blocks of times (or of radii), and between blocks, and between the
+// steps of the core's long loops (exact/interruption.h), the GIL is taken
+// for a moment to let Python see a pending signal: KeyboardInterrupt is
+// raised within a fraction of a second instead of at the end. Every value
+// is computed as in one call: the core's values at a time or a point do not
+// depend on the others asked with it.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <vector>
+
+#include "exact/interruption.h"
+
+namespace velmora_python {
+
+// Within a gil_scoped_release: installs a check for pending signals, made at
+// most every CHECK_INTERVAL (each check takes the GIL).
+class interruptible {
+ public:
+  interruptible() : scope_(&check, this) {}
+  void point() { velmora::interruption_point(); }
+
+ private:
+  static constexpr std::chrono::milliseconds CHECK_INTERVAL{50};
+  static void check(void* context) {
+    auto* self = static_cast<interruptible*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < self->next_) return;
+    self->next_ = now + CHECK_INTERVAL;
+    pybind11::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();
+  }
+  std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now() + CHECK_INTERVAL;
+  velmora::interruption_scope scope_;
+};
+
+// Values in a block: a few milliseconds of work at most, so a signal waits no longer.
+constexpr std::size_t BLOCK_VALUES = 4096;
+
+// compute(t, n, out) over the n times in blocks; one value per time.
+template <class Value, class Compute>
+void per_time_blocks(const double* t, std::size_t n, Value* out, Compute compute) {
+  pybind11::gil_scoped_release release;
+  interruptible stop;
+  constexpr std::size_t TIMES = 64;  // a time may cost an integral over the disc
+  for (std::size_t j = 0; j < n; j += TIMES) {
+    stop.point();
+    compute(t + j, std::min(TIMES, n - j), out + j);
+  }
+}
+
+// compute(x, nx, t, nt, out) with out[j nx + k] the value at t[j] and x[k],
+// in blocks of radii (what is computed once per radius is computed once per
+// block) and, for many times, of times.
+template <class Compute>
+void grid_blocks(const double* x, std::size_t nx, const double* t, std::size_t nt, double* out, Compute compute) {
+  pybind11::gil_scoped_release release;
+  interruptible stop;
+  if (nx == 0 || nt == 0) return;
+  const std::size_t radii = std::max<std::size_t>(1, BLOCK_VALUES / nt);
+  const std::size_t times = radii > 1 ? nt : std::max<std::size_t>(BLOCK_VALUES * 16, 1);
+  std::vector<double> block;
+  for (std::size_t k = 0; k < nx; k += radii) {
+    const std::size_t kn = std::min(radii, nx - k);
+    for (std::size_t j = 0; j < nt; j += times) {
+      const std::size_t jn = std::min(times, nt - j);
+      stop.point();
+      block.resize(kn * jn);
+      compute(x + k, kn, t + j, jn, block.data());
+      for (std::size_t a = 0; a < jn; ++a) std::copy_n(block.data() + a * kn, kn, out + (j + a) * nx + k);
+    }
+  }
+}
+
+}  // namespace velmora_python
