@@ -9,9 +9,10 @@ pickling, ``replace``, ``from_file`` and the class itself stay those of the
 compiled module; methods the module gains later (by name of their
 arguments) are wrapped the same way.
 
-The unit of a constructor keyword is the parameter file's (velmora.keywords()):
-``mass`` in g, ``texp`` in days, ``r_ign_in`` in units of ``r_out_disk`` (a
-length is divided by ``r_out_disk``).
+The constructor's keywords, their order and units are the parameter file's
+(velmora.keywords()): ``mass`` in g, ``texp`` in days; a unit that is itself
+a keyword (``r_ign_in`` in units of ``r_out_disk``) is relative to that
+keyword's value, so a length given for it is divided by that value in cm.
 """
 
 import functools
@@ -65,6 +66,16 @@ _ARGUMENT_DOCS = {
 _WRAPPED = "_velmora_units"  # marks a wrapper, so that install() runs once per class
 
 
+# A keyword the constructor is not given: 0, as in a parameter file; no file for a text.
+_DEFAULTS = {"real": 0.0, "integer": 0, "text": None}
+
+
+def _velmora_keywords():
+    from . import _velmora  # noqa: PLC0415
+
+    return _velmora.keywords()
+
+
 def _model_units():
     """The unit of each keyword of a parameter file (mass: "g", texp: "days", ...), from the program's table."""
     from . import _velmora  # noqa: PLC0415
@@ -72,14 +83,14 @@ def _model_units():
     return {k.name: k.unit for k in _velmora.keywords()}
 
 
-def _keyword_value(name, value, unit, r_out_disk_cm):
+def _keyword_value(name, value, unit, model_units, scales):
     if unit == "text" or unit is None:
         return value
-    if unit == "r_out_disk":
+    if unit in model_units:  # in units of another keyword's value
         if units.is_quantity(value) and not value.unit.physical_type == "dimensionless":
-            if r_out_disk_cm is None:
-                units.to_cgs(value, "1", parameter=name)  # refused: no radius to divide by
-            return units.to_cgs(value, "cm", parameter=name) / r_out_disk_cm
+            if scales.get(unit) is None:
+                units.to_cgs(value, "1", parameter=name)  # refused: no scale to divide by
+            return units.to_cgs(value, model_units[unit], parameter=name) / scales[unit]
         return units.to_cgs(value, "1", parameter=name)
     return units.to_cgs(value, unit, parameter=name)
 
@@ -90,13 +101,18 @@ def _is_plain(value):
         kind is np.ndarray and value.dtype.kind in "fiub")
 
 
-def _model_keywords(given, model_units, r_out_disk_cm=None):
-    """The constructor's keywords converted to the parameter file's units."""
+def _model_keywords(given, model_units, current=None):
+    """The constructor's keywords converted to the parameter file's units. A unit that
+    is a keyword scales by that keyword's value: the one given, else ``current``'s."""
     if all(_is_plain(v) for v in given.values()):
         return given
-    if "r_out_disk" in given:
-        r_out_disk_cm = units.to_cgs(given["r_out_disk"], "cm", parameter="r_out_disk")
-    return {name: _keyword_value(name, value, model_units.get(name), r_out_disk_cm)
+    scales = {}
+    for reference in {model_units.get(name) for name in given} & set(model_units):
+        if reference in given:
+            scales[reference] = units.to_cgs(given[reference], model_units[reference], parameter=reference)
+        elif current is not None:
+            scales[reference] = current[reference]
+    return {name: _keyword_value(name, value, model_units.get(name), model_units, scales)
             for name, value in given.items()}
 
 
@@ -217,6 +233,8 @@ def _class_doc(compiled_doc):
     paragraphs = (compiled_doc or "").split("\n\n")
     from . import _velmora  # noqa: PLC0415
 
+    model_units = _model_units()
+
     lines = ["", "Parameters", "----------"]
     for k in _velmora.keywords():
         if not k.model:
@@ -225,9 +243,9 @@ def _class_doc(compiled_doc):
         if k.unit in ("1", "mode", "flag", "count"):
             kind = kind.replace(" or astropy Quantity", "")
         unit, _, meaning = k.doc.partition(", ")
-        if k.unit == "r_out_disk":
-            unit = "units of r_out_disk"
-            meaning += "; a length (a Quantity) is divided by r_out_disk"
+        if k.unit in model_units:
+            unit = f"units of {k.unit}"
+            meaning += f"; a Quantity in {model_units[k.unit]} is divided by {k.unit}"
         shown_unit = f", {unit}" if k.unit not in ("1", "mode", "text", "flag", "count") else ""
         lines += [f"{k.name} : {kind}{shown_unit}", "    " + meaning[0].upper() + meaning[1:] + "."]
     lines += ["", "Raises", "------", "ParameterError",
@@ -262,18 +280,19 @@ def install(cls):
     @functools.wraps(compiled_replace)
     def replace(self, *args, **changes):
         if changes and not all(_is_plain(v) for v in changes.values()):
-            changes = _model_keywords(changes, model_units, self.parameters["r_out_disk"])
+            changes = _model_keywords(changes, model_units, self.parameters)
         return compiled_replace(self, *args, **changes)
 
     for wrapper in (__init__, replace):
         setattr(wrapper, _WRAPPED, True)
-    init_signature = _signature_of(compiled_init)
-    if init_signature:
-        __init__.__signature__ = init_signature
-        replace.__signature__ = inspect.Signature(
-            [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)] +
-            [p.replace(default=inspect.Parameter.empty, kind=inspect.Parameter.KEYWORD_ONLY)
-             for p in list(init_signature.parameters.values())[1:]])
+    # The compiled constructor takes **keywords: its signature is the table's model keywords.
+    self_parameter = inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)
+    keywords = [k for k in _velmora_keywords() if k.model]
+    __init__.__signature__ = inspect.Signature(
+        [self_parameter] + [inspect.Parameter(k.name, inspect.Parameter.KEYWORD_ONLY, default=_DEFAULTS[k.kind])
+                            for k in keywords])
+    replace.__signature__ = inspect.Signature(
+        [self_parameter] + [inspect.Parameter(k.name, inspect.Parameter.KEYWORD_ONLY) for k in keywords])
     cls.__init__ = __init__
     cls.replace = replace
     cls.__doc__ = _class_doc(cls.__doc__)

@@ -39,6 +39,7 @@
 #include "model/gmodel.h"
 #include "model/parameters.h"
 #include "model/settings.h"
+#include "python/interruptible.h"
 #include "python/observables_binding.h"
 
 namespace py = pybind11;
@@ -76,17 +77,42 @@ struct run_settings {
   double texp_seconds = 0.0;  // the reader's texp (s), the unit of the times; 0: derived from kappa
 };
 
-// A supply table read from a file, with the name it was given by.
+// The model keyword whose value is a file, the supply table: the one model
+// keyword of text in the table.
+const parameter_keyword& table_keyword() {
+  static const parameter_keyword* const keyword = [] {
+    for (const parameter_keyword& k : PARAMETER_KEYWORDS)
+      if (k.model && kind_of(k) == keyword_kind::text) return &k;
+    throw std::logic_error("the keyword table has no model keyword of text (the supply table)");
+  }();
+  return *keyword;
+}
+
+// A supply table read from a file, with the name it was given by. The
+// history keeps the rows it was built from, so that a copy of the model
+// (a pickle) carries the table itself, not a path to read again.
 struct supply_table {
   std::string path;
   std::shared_ptr<const velmora::supply_history> history;
 };
 
 supply_table read_table(const std::string& path) {
+  const char* name = table_keyword().name;
   try {
     return {path, std::make_shared<const velmora::supply_history>(velmora::read_supply_table(path))};
   } catch (const velmora::supply_table_error& e) {
-    throw invalid_parameter("supply_file", std::string("supply_file = ") + path + ": " + e.what());
+    throw invalid_parameter(name, std::string(name) + " = " + path + ": " + e.what());
+  }
+}
+
+// A supply table rebuilt from its rows (s, g/s): the same pieces as the file gave.
+supply_table table_of_rows(const std::string& path, std::vector<double> t_s, std::vector<double> rate) {
+  const char* name = table_keyword().name;
+  try {
+    return {path, std::make_shared<const velmora::supply_history>(
+                      velmora::supply_history::from_table(std::move(t_s), std::move(rate), path))};
+  } catch (const std::invalid_argument& e) {
+    throw invalid_parameter(name, std::string(name) + " = " + path + ": " + e.what());
   }
 }
 
@@ -116,12 +142,34 @@ std::string required_path(const py::object& value, const char* parameter) {
   return *path;
 }
 
-// Text of the system (file names, quoted tokens) as Python text: UTF-8 where
-// it is, other bytes as \xNN, so a message never fails to form.
+// Text of the system (file names, quoted tokens) as Python text for a
+// message: UTF-8 where it is, other bytes as \xNN, so a message never fails
+// to form; and a character that would not show (a byte-order mark or another
+// format character, a control character other than a line break or a tab,
+// a space other than ' ') escaped as repr() escapes it, so that a quoted
+// value shows all it holds ('\ufeff1e34', not what looks like '1e34').
 py::str text_of(const std::string& bytes) {
-  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "backslashreplace");
-  if (!text) throw py::error_already_set();
-  return py::reinterpret_steal<py::str>(text);
+  PyObject* decoded = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "backslashreplace");
+  if (!decoded) throw py::error_already_set();
+  const py::str text = py::reinterpret_steal<py::str>(decoded);
+  if (PyObject_IsTrue(text.attr("isprintable")().ptr()) == 1) return text;
+  const Py_ssize_t n = PyUnicode_GET_LENGTH(text.ptr());
+  std::string shown;
+  bool escaped = false;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    const Py_UCS4 c = PyUnicode_READ_CHAR(text.ptr(), i);
+    if (Py_UNICODE_ISPRINTABLE(c) || c == '\n' || c == '\t') {
+      PyObject* one = PyUnicode_FromOrdinal(static_cast<int>(c));
+      if (!one) throw py::error_already_set();
+      shown += py::reinterpret_steal<py::str>(one).cast<std::string>();
+      continue;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, c < 0x100 ? "\\x%02x" : c < 0x10000 ? "\\u%04x" : "\\U%08x", static_cast<unsigned>(c));
+    shown += code;
+    escaped = true;
+  }
+  return escaped ? py::str(shown) : text;
 }
 
 // A file name as Python gives it back (os.fsdecode: undecodable bytes as surrogates).
@@ -167,35 +215,13 @@ disc_model make_model(const disc_parameters& p) {
 
 // The model's parameters with a supply table (or none) in place.
 disc_parameters with_table(disc_parameters p, const std::optional<supply_table>& table) {
+  const char* name = table_keyword().name;
   if (table && p.flag_outer != 2)
-    throw invalid_parameter("supply_file", "supply_file = " + table->path +
-                                               ": a supply table is used only with flag_outer = 2, not flag_outer = " +
-                                               std::to_string(p.flag_outer));
+    throw invalid_parameter(name, std::string(name) + " = " + table->path +
+                                      ": a supply table is used only with flag_outer = 2, not flag_outer = " +
+                                      std::to_string(p.flag_outer));
   p.supply = table ? table->history : nullptr;
   return p;
-}
-
-Disc make_disc(double mass, double mdisk, double r_out_disk, double l, double r_ign_in, double r_ign_out,
-               double sigma_index, double texp, double kappa, int flag_outer, double mdot_out,
-               const py::object& supply_file) {
-  disc_parameters p;
-  p.mass = mass;
-  p.mdisk = mdisk;
-  p.r_out_disk = r_out_disk;
-  p.l = l;
-  p.r_ign_in = r_ign_in;
-  p.r_ign_out = r_ign_out;
-  p.sigma_index = sigma_index;
-  p.texp = texp;
-  p.kappa = kappa;
-  p.flag_outer = flag_outer;
-  p.mdot_out = mdot_out;
-  std::optional<supply_table> table;
-  if (const auto path = path_of(supply_file, "supply_file")) table = read_table(*path);
-  p = with_table(p, table);
-  warn_implausible(p);
-  py::gil_scoped_release release;
-  return Disc(make_model(p), std::move(table), std::nullopt);
 }
 
 // A number argument: anything Python takes as a float (int, float, numpy
@@ -230,16 +256,103 @@ int integer_argument(const py::handle& value, const char* name) {
   return static_cast<int>(v);
 }
 
-// The constructor's arguments, each checked for its type by name.
-Disc make_disc_of_arguments(const py::object& mass, const py::object& mdisk, const py::object& r_out_disk,
-                            const py::object& l, const py::object& r_ign_in, const py::object& r_ign_out,
-                            const py::object& sigma_index, const py::object& texp, const py::object& kappa,
-                            const py::object& flag_outer, const py::object& mdot_out, const py::object& supply_file) {
-  return make_disc(real_argument(mass, "mass"), real_argument(mdisk, "mdisk"), real_argument(r_out_disk, "r_out_disk"),
-                   real_argument(l, "l"), real_argument(r_ign_in, "r_ign_in"), real_argument(r_ign_out, "r_ign_out"),
-                   real_argument(sigma_index, "sigma_index"), real_argument(texp, "texp"),
-                   real_argument(kappa, "kappa"), integer_argument(flag_outer, "flag_outer"),
-                   real_argument(mdot_out, "mdot_out"), supply_file);
+// ---- the model's keywords, as the parameter file's table gives them ------------
+//
+// The table addresses each keyword's value in the original algorithm's
+// record (gmodel) in the file's units. The model's parameters pass through
+// such a record on their way in and out of Python, so that the table alone
+// says which keywords a Disc takes, of which kind and in which order.
+
+gmodel record_of(const disc_parameters& p) {
+  gmodel m{};
+  m.mass = p.mass;
+  m.mdisk = p.mdisk;
+  m.r_out_disk = p.r_out_disk;
+  m.l = p.l;
+  m.r_ign_in = p.r_ign_in;
+  m.r_ign_out = p.r_ign_out;
+  m.sigma_index = p.sigma_index;
+  m.texp = p.texp;
+  m.kappa = p.kappa;
+  m.flag_outer = p.flag_outer;
+  m.mdot_out = p.mdot_out;
+  return m;
+}
+
+// The model's parameters of a record in the file's units (the supply table apart).
+disc_parameters parameters_of_record(const gmodel& m) {
+  disc_parameters p;
+  p.mass = m.mass;
+  p.mdisk = m.mdisk;
+  p.r_out_disk = m.r_out_disk;
+  p.l = m.l;
+  p.r_ign_in = m.r_ign_in;
+  p.r_ign_out = m.r_ign_out;
+  p.sigma_index = m.sigma_index;
+  p.texp = m.texp;
+  p.kappa = m.kappa;
+  p.flag_outer = m.flag_outer;
+  p.mdot_out = m.mdot_out;
+  return p;
+}
+
+// A model keyword of the table whose value is a number (the supply table's is a path).
+bool numeric_model_keyword(const parameter_keyword& k) { return k.model && kind_of(k) != keyword_kind::text; }
+
+// A keyword argument of the constructor or of replace(): a model keyword, or a
+// TypeError as Python gives one, with the keyword meant.
+const parameter_keyword& model_keyword(const std::string& word, const char* function) {
+  const parameter_keyword* k = word.find('\0') == std::string::npos ? find_keyword(word.c_str()) : nullptr;
+  if (k != nullptr && k->model) return *k;
+  std::string text = std::string(function) + "() got an unexpected keyword argument '" + word + "'";
+  const parameter_keyword* near = k != nullptr ? nullptr : nearest_keyword(word.c_str());
+  if (k != nullptr) text += ": a setting of the run, not of the model (see Disc.from_file)";
+  else if (near != nullptr && near->model) text += std::string(" (did you mean '") + near->name + "'?)";
+  throw py::type_error(text);
+}
+
+// Sets a numeric model keyword of the record, checking the argument's type by name.
+void set_model_value(const parameter_keyword& k, gmodel& m, const py::handle& value) {
+  const keyword_destination d = k.destination(&m);
+  if (auto* real = std::get_if<double*>(&d)) **real = real_argument(value, k.name);
+  else if (auto* integer = std::get_if<int*>(&d)) **integer = integer_argument(value, k.name);
+}
+
+py::object model_value(const parameter_keyword& k, gmodel& m) {
+  const keyword_destination d = k.destination(&m);
+  if (auto* real = std::get_if<double*>(&d)) return py::float_(**real);
+  return py::int_(**std::get_if<int*>(&d));
+}
+
+// The model of keyword arguments given on top of `base` and its table: every
+// keyword named by the table, the supply table's by its path (None: none).
+struct model_arguments {
+  disc_parameters parameters;
+  std::optional<supply_table> table;
+};
+
+model_arguments arguments_of(const py::dict& given, const disc_parameters& base, std::optional<supply_table> table,
+                             const char* function) {
+  gmodel m = record_of(base);
+  for (const auto& item : given) {
+    const std::string word = py::str(item.first).cast<std::string>();
+    const parameter_keyword& k = model_keyword(word, function);
+    if (numeric_model_keyword(k)) {
+      set_model_value(k, m, item.second);
+    } else {
+      const auto path = path_of(py::reinterpret_borrow<py::object>(item.second), k.name);
+      table = path ? std::optional<supply_table>(read_table(*path)) : std::nullopt;
+    }
+  }
+  disc_parameters p = parameters_of_record(m);
+  return {with_table(p, table), std::move(table)};
+}
+
+Disc make_disc(const py::kwargs& given) {
+  model_arguments a = arguments_of(given, disc_parameters{}, std::nullopt, "Disc");
+  warn_implausible(a.parameters);
+  py::gil_scoped_release release;
+  return Disc(make_model(a.parameters), std::move(a.table), std::nullopt);
 }
 
 // The keyword a refusal of the reader names: "...: <keyword> = <value> ...".
@@ -352,18 +465,7 @@ Disc from_file(const py::object& path_argument) {
   const gmodel& mod = file.mod;
   run_settings run = file.run;
   run.texp_seconds = mod.texp * phys::seconds_per_day;  // as the program's set-up converts it
-  disc_parameters p;
-  p.mass = mod.mass;
-  p.mdisk = mod.mdisk;
-  p.r_out_disk = mod.r_out_disk;
-  p.l = mod.l;
-  p.r_ign_in = mod.r_ign_in;
-  p.r_ign_out = mod.r_ign_out;
-  p.sigma_index = mod.sigma_index;
-  p.texp = mod.texp;
-  p.kappa = mod.kappa;
-  p.flag_outer = mod.flag_outer;
-  p.mdot_out = mod.mdot_out;
+  const disc_parameters p = parameters_of_record(mod);
   const std::string supply_path = velmora::supply_table_path(path, file.supply_file);  // as the program finds it
   std::optional<supply_table> table;
   if (!supply_path.empty()) table = read_table(supply_path);
@@ -410,6 +512,7 @@ std::optional<std::string> numeric_text(const parameter_keyword& k, const py::ha
 std::string formatted_value(const parameter_keyword& k, const py::handle& value) {
   const std::string shown = py::repr(value).cast<std::string>();
   if (kind_of(k) == keyword_kind::text) {
+    if (value.is_none()) return "";  // no file, as Disc.parameters gives it: left out
     if (!py::isinstance<py::str>(value) && !py::hasattr(value, "__fspath__") && !py::isinstance<py::bytes>(value))
       refuse_value(k, shown + " is not a text");
     const std::string text = py::module_::import("os").attr("fsencode")(value).cast<std::string>();
@@ -449,8 +552,8 @@ std::string formatted_value(const parameter_keyword& k, const py::handle& value)
 }
 
 // "VALUE # KEYWORD" lines in the table's order, as bytes (text values are
-// file names: the system's bytes). An empty text is left out: a missing
-// keyword reads as empty.
+// file names: the system's bytes). An empty text (or None) is left out: a
+// missing keyword reads as empty.
 std::string format_entries(const py::handle& values) {
   const py::dict entries = py::dict(py::reinterpret_borrow<py::object>(values));
   for (const auto& item : entries) {
@@ -494,32 +597,9 @@ const char* kind_name(const parameter_keyword& k) {
 }
 
 Disc replace(const Disc& d, const py::kwargs& changes) {
-  disc_parameters p = d.model().parameters();
-  std::optional<supply_table> table = d.table();
-  for (const auto& item : changes) {
-    const std::string key = item.first.cast<std::string>();
-    const py::handle value = item.second;
-    if (key == "mass") p.mass = real_argument(value, "mass");
-    else if (key == "mdisk") p.mdisk = real_argument(value, "mdisk");
-    else if (key == "r_out_disk") p.r_out_disk = real_argument(value, "r_out_disk");
-    else if (key == "l") p.l = real_argument(value, "l");
-    else if (key == "r_ign_in") p.r_ign_in = real_argument(value, "r_ign_in");
-    else if (key == "r_ign_out") p.r_ign_out = real_argument(value, "r_ign_out");
-    else if (key == "sigma_index") p.sigma_index = real_argument(value, "sigma_index");
-    else if (key == "texp") p.texp = real_argument(value, "texp");
-    else if (key == "kappa") p.kappa = real_argument(value, "kappa");
-    else if (key == "flag_outer") p.flag_outer = integer_argument(value, "flag_outer");
-    else if (key == "mdot_out") p.mdot_out = real_argument(value, "mdot_out");
-    else if (key == "supply_file") {
-      const auto path = path_of(py::reinterpret_borrow<py::object>(value), "supply_file");
-      table = path ? std::optional<supply_table>(read_table(*path)) : std::nullopt;
-    } else {
-      throw py::type_error("replace() got an unexpected keyword argument '" + key + "'");
-    }
-  }
-  p = with_table(p, table);
+  model_arguments a = arguments_of(changes, d.model().parameters(), d.table(), "replace");
   py::gil_scoped_release release;
-  return Disc(d.model().with(p), std::move(table), d.run());
+  return Disc(d.model().with(a.parameters), std::move(a.table), d.run());
 }
 
 using vector_input = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -537,10 +617,8 @@ py::object result(py::array_t<double> out) {
 py::object per_time(const Disc& d, const vector_input& t, time_method method) {
   py::array_t<double> out(shape_of(t));
   const disc_model& model = d.model();
-  {
-    py::gil_scoped_release release;
-    (model.*method)(t.data(), static_cast<std::size_t>(t.size()), out.mutable_data());
-  }
+  velmora_python::per_time_blocks(t.data(), static_cast<std::size_t>(t.size()), out.mutable_data(),
+                                  [&](const double* tb, std::size_t n, double* o) { (model.*method)(tb, n, o); });
   return result(std::move(out));
 }
 
@@ -550,20 +628,23 @@ py::object per_time_and_point(const Disc& d, const vector_input& points, const v
   shape.insert(shape.end(), point_shape.begin(), point_shape.end());
   py::array_t<double> out(shape);
   const disc_model& model = d.model();
-  {
-    py::gil_scoped_release release;
-    (model.*method)(points.data(), static_cast<std::size_t>(points.size()), t.data(),
-                    static_cast<std::size_t>(t.size()), out.mutable_data());
-  }
+  velmora_python::grid_blocks(
+      points.data(), static_cast<std::size_t>(points.size()), t.data(), static_cast<std::size_t>(t.size()),
+      out.mutable_data(), [&](const double* x, std::size_t nx, const double* tb, std::size_t nt, double* o) {
+        (model.*method)(x, nx, tb, nt, o);
+      });
   return result(std::move(out));
 }
 
+// The model keywords in the table's order, in the file's units; the supply
+// table by the path it was given (None: none).
 py::dict parameters_of(const Disc& d) {
-  const disc_parameters& p = d.model().parameters();
-  py::dict out("mass"_a = p.mass, "mdisk"_a = p.mdisk, "r_out_disk"_a = p.r_out_disk, "l"_a = p.l,
-               "r_ign_in"_a = p.r_ign_in, "r_ign_out"_a = p.r_ign_out, "sigma_index"_a = p.sigma_index,
-               "texp"_a = p.texp, "kappa"_a = p.kappa, "flag_outer"_a = p.flag_outer, "mdot_out"_a = p.mdot_out);
-  out["supply_file"] = d.table() ? py::object(py::str(d.table()->path)) : py::object(py::none());
+  gmodel m = record_of(d.model().parameters());
+  py::dict out;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
+    if (numeric_model_keyword(k)) out[k.name] = model_value(k, m);
+    else if (k.model) out[k.name] = d.table() ? py::object(file_name_of(d.table()->path)) : py::object(py::none());
+  }
   return out;
 }
 
@@ -589,7 +670,13 @@ py::array_t<double> output_times(const Disc& d) {
   return out;
 }
 
-std::string repr(const Disc& d) {
+// The repr of an instance whose construction failed or never ran (a
+// debugger or a test runner shows one beside the constructor's exception)
+// says so instead of reading a model that is not there.
+std::string repr(const py::handle& self) {
+  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+  if (!instance->get_value_and_holder().holder_constructed()) return "<velmora.Disc, not constructed>";
+  const Disc& d = self.cast<const Disc&>();
   py::dict p = parameters_of(d);
   std::string text = "velmora.Disc(";
   bool first = true;
@@ -616,64 +703,97 @@ double seconds_per_exponential(std::size_t n) {
   return std::chrono::duration<double>(end - start).count() / static_cast<double>(std::max<std::size_t>(n, 1));
 }
 
-// Pickling (multiprocessing pools that spawn): the parameters as given, a
-// supply table by its path (read again), the run settings of a file.
+// Pickling (multiprocessing pools that spawn): the parameters as given, the
+// run settings of a file, and a supply table's rows with the name it was
+// read from, so that the copy is the same model wherever it is unpickled
+// and whatever became of the file. A state of two members (a pickle of an
+// earlier version, which carried only the table's path) reads the table
+// from its path again.
 py::tuple state_of(const Disc& d) {
   py::object run = py::none();
   if (d.run()) {
     const run_settings& r = *d.run();
     run = py::make_tuple(r.min_time, r.max_time, r.num_time, r.save, r.fast, r.name, r.texp_seconds);
   }
-  return py::make_tuple(parameters_of(d), run);
+  py::object rows = py::none();
+  if (d.table()) {
+    const velmora::supply_history& h = *d.table()->history;
+    rows = py::make_tuple(py::bytes(d.table()->path), py::array_t<double>(h.row_times().size(), h.row_times().data()),
+                          py::array_t<double>(h.row_rates().size(), h.row_rates().data()));
+  }
+  py::dict parameters = parameters_of(d);
+  parameters[table_keyword().name] = py::none();
+  return py::make_tuple(parameters, run, rows);
+}
+
+[[noreturn]] void refuse_state(const std::string& why) {
+  throw py::value_error("velmora.Disc: the pickled state cannot be used (" + why + ")");
+}
+
+std::vector<double> doubles_of(const py::handle& a) {
+  const auto v = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
+  if (!v || v.ndim() != 1) refuse_state("the supply table's rows are not two columns of numbers");
+  return {v.data(), v.data() + v.size()};
 }
 
 Disc disc_of_state(const py::tuple& state) {
-  if (state.size() != 2) throw std::runtime_error("velmora.Disc: invalid pickled state");
-  const py::dict p = state[0].cast<py::dict>();
-  Disc d = make_disc(p["mass"].cast<double>(), p["mdisk"].cast<double>(), p["r_out_disk"].cast<double>(),
-                     p["l"].cast<double>(), p["r_ign_in"].cast<double>(), p["r_ign_out"].cast<double>(),
-                     p["sigma_index"].cast<double>(), p["texp"].cast<double>(), p["kappa"].cast<double>(),
-                     p["flag_outer"].cast<int>(), p["mdot_out"].cast<double>(), p["supply_file"]);
-  if (state[1].is_none()) return d;
-  const py::tuple r = state[1].cast<py::tuple>();
-  run_settings run;
-  run.min_time = r[0].cast<double>();
-  run.max_time = r[1].cast<double>();
-  run.num_time = r[2].cast<int>();
-  run.save = r[3].cast<int>();
-  run.fast = r[4].cast<int>();
-  run.name = r[5].cast<std::string>();
-  run.texp_seconds = r[6].cast<double>();
-  return Disc(d.model(), d.table(), run);
+  if (state.size() != 2 && state.size() != 3) refuse_state("a tuple of 2 or 3 members is expected");
+  if (!py::isinstance<py::dict>(state[0])) refuse_state("its parameters are not a dict");
+  py::dict given = py::dict(state[0]);
+  const char* table_name = table_keyword().name;
+  std::optional<supply_table> table;
+  if (state.size() == 3 && !state[2].is_none()) {
+    if (!py::isinstance<py::tuple>(state[2]) || py::len(state[2]) != 3) refuse_state("its supply table is not (name, times, rates)");
+    const py::tuple rows = state[2].cast<py::tuple>();
+    if (!py::isinstance<py::bytes>(rows[0])) refuse_state("the supply table's name is not bytes");
+    table = table_of_rows(rows[0].cast<std::string>(), doubles_of(rows[1]), doubles_of(rows[2]));
+    given.attr("pop")(table_name, py::none());  // the rows, not a path, give the table
+  }
+  model_arguments a = arguments_of(given, disc_parameters{}, table, "Disc");
+  std::optional<run_settings> run;
+  if (!state[1].is_none()) {
+    const py::tuple r = state[1].cast<py::tuple>();
+    if (r.size() != 7) refuse_state("its run settings are not 7 values");
+    run.emplace();
+    run->min_time = r[0].cast<double>();
+    run->max_time = r[1].cast<double>();
+    run->num_time = r[2].cast<int>();
+    run->save = r[3].cast<int>();
+    run->fast = r[4].cast<int>();
+    run->name = r[5].cast<std::string>();
+    run->texp_seconds = r[6].cast<double>();
+  }
+  py::gil_scoped_release release;
+  return Disc(make_model(a.parameters), std::move(a.table), std::move(run));
 }
 
-constexpr const char* DISC_DOC = R"(A viscous accretion disc around a compact object, solved exactly.
+// The class's docstring: what a Disc is, then every model keyword of the
+// parameter file's table with its line of help.
+const char* disc_doc() {
+  static const std::string doc = [] {
+    std::string text = R"(A viscous accretion disc around a compact object, solved exactly.
 
 The torque F(x, t) of the disc obeys the viscous diffusion equation with the
 viscosity nu = nu0 r^(2 - 0.5/l); the solution is a sum of Bessel eigenmodes
 plus closed-form profiles that carry the supply at the outer edge. A Disc is
 immutable and may be evaluated from several threads at once (the GIL is
-released while it computes).
+released while it computes; Ctrl-C interrupts a long evaluation).
 
 Keyword arguments, as the keywords of a parameter file and in its units (a
-missing one is 0, as in a file):
-  mass         g, mass of the central object
-  mdisk        g, mass of the initial disc between r_ign_in and r_out_disk
-  r_out_disk   cm, outer radius of the disc
-  l            viscosity index (0.1 <= l <= 10), b = 2 - 0.5/l
-  r_ign_in     inner edge of the initial matter, units of r_out_disk
-  r_ign_out    outer edge of the initial matter, units of r_out_disk
-  sigma_index  initial surface density ~ r^sigma_index
-  texp         days, viscous time (e-folding time of the first mode); 0: from kappa
-  kappa        cgs, viscosity constant, used when texp is 0
-  flag_outer   0 no supply, 1 constant supply mdot_out, 2 a supply law
-  mdot_out     g/s, the constant supply of flag_outer 1
-  supply_file  path of a supply table (days, g/s) for flag_outer 2; None:
-               the built-in law (1e18 g/s decaying over 30 days, then 4e18 g/s
-               exp(-t/30 d) from day 60)
-
+missing one is 0, as in a file; a path of the supply table, None: none):
+)";
+    for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
+      if (!k.model) continue;
+      std::string name = k.name;
+      name.resize(std::max<std::size_t>(name.size() + 1, 13), ' ');
+      text += "  " + name + k.doc + "\n";
+    }
+    return text + R"(
 A quantity the model cannot use raises ParameterError (a ValueError) naming
 it. Times are in seconds since the start (t > 0, any order and shape).)";
+  }();
+  return doc.c_str();
+}
 
 }  // namespace
 
@@ -762,7 +882,7 @@ ParameterError naming the keyword; one that cannot be read, OSError.)");
 values maps keywords to values in the file's units. Lines follow the order
 of velmora.keywords(); reals are written with 17 significant digits (a
 number given as a str the reader takes whole is written as given), so the
-file reads back to the same values; an empty text is left out. An unknown
+file reads back to the same values; an empty text or None is left out. An unknown
 keyword, a value of the wrong kind, or a text the file cannot hold (a blank,
 '#', a control character, 600 characters or more) raises ParameterError
 naming the keyword.)");
@@ -779,10 +899,8 @@ naming the keyword.)");
   m.def("_seconds_per_exponential", &seconds_per_exponential, "n"_a,
         "Seconds per std::exp over n calls, for bench/python_speed.py.");
 
-  py::class_<Disc>(m, "Disc", DISC_DOC)
-      .def(py::init(&make_disc_of_arguments), py::kw_only(), "mass"_a = 0.0, "mdisk"_a = 0.0, "r_out_disk"_a = 0.0, "l"_a = 0.0,
-           "r_ign_in"_a = 0.0, "r_ign_out"_a = 0.0, "sigma_index"_a = 0.0, "texp"_a = 0.0, "kappa"_a = 0.0,
-           "flag_outer"_a = 0, "mdot_out"_a = 0.0, "supply_file"_a = py::none())
+  py::class_<Disc>(m, "Disc", disc_doc())
+      .def(py::init(&make_disc))
       .def_static("from_file", &from_file, "path"_a,
                   R"(The model of a parameter file, read as the program reads it.
 
@@ -836,7 +954,10 @@ t (s), from F = 3/2 nu Sigma h. The result has the shape t.shape + r.shape: out[
           "modes_needed",
           [](const Disc& d, const vector_input& t) {
             py::array_t<std::size_t> out(shape_of(t));
-            for (py::ssize_t j = 0; j < t.size(); ++j) out.mutable_data()[j] = d.model().modes_needed(t.data()[j]);
+            velmora_python::per_time_blocks(t.data(), static_cast<std::size_t>(t.size()), out.mutable_data(),
+                                            [&](const double* tb, std::size_t n, std::size_t* o) {
+                                              for (std::size_t j = 0; j < n; ++j) o[j] = d.model().modes_needed(tb[j]);
+                                            });
             return out;
           },
           "t"_a, "The number of Bessel modes the rate's sums take at times t (s): what a call of mdot costs per time.")

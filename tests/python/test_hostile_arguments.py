@@ -3,6 +3,10 @@ Python exception naming the parameter, or the sound behaviour."""
 
 import os
 import pathlib
+import signal
+import subprocess
+import sys
+import time
 import pickle
 
 import numpy as np
@@ -62,3 +66,111 @@ def test_paths_that_are_not_utf8_and_directories(tmp_path):
         assert velmora.Disc.from_file(path).parameters == velmora.Disc.from_file(DEFAULT_PAR).parameters
     with pytest.raises(IsADirectoryError):
         velmora.Disc.from_file(folder)
+
+
+# ---- a pickle carries its supply table's rows --------------------------------------
+
+def tabled_disc(table):
+    return velmora.Disc.from_file(DEFAULT_PAR).replace(flag_outer=2, supply_file=table)
+
+
+def test_an_unpickled_model_keeps_its_table_whatever_became_of_the_file(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    pathlib.Path("supply.txt").write_text("0 1e17\n20 3e17\n45 5e16\n")
+    disc = tabled_disc("supply.txt")  # a relative name, as a parameter file gives one
+    t = np.geomspace(1e5, 1e8, 9)
+    expected = disc.mdot(t).tolist()
+    pickled = [pickle.dumps(disc, protocol) for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
+    pathlib.Path("supply.txt").write_text("0 1e19\n10 2e19\n")  # changed after pickling
+    assert tabled_disc("supply.txt").mdot(t).tolist() != expected  # the file now gives another model
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    monkeypatch.chdir(elsewhere)  # where supply.txt names no file at all
+    for data in pickled:
+        copy = pickle.loads(data)
+        assert copy.mdot(t).tolist() == expected
+        assert copy.parameters["supply_file"] == "supply.txt"
+
+
+def test_a_pickle_of_the_earlier_state_reads_its_table_by_its_path(tmp_path):
+    table = tmp_path / "supply.txt"
+    table.write_text("0 1e17\n20 3e17\n")
+    disc = tabled_disc(table)
+    earlier = velmora.Disc.__new__(velmora.Disc)
+    earlier.__setstate__((disc.parameters, None))  # what a pickle of the last version holds
+    assert earlier.mdot(2e6) == disc.mdot(2e6)
+
+
+@pytest.mark.parametrize("state", [
+    (),
+    ("mass", None, None),
+    ({}, None, (b"t.txt", np.array([0.0, 1.0]), "rates")),
+    ({}, None, (b"t.txt", np.array([0.0, 1.0]), np.array([1e17]))),  # columns of different lengths
+])
+def test_a_damaged_state_is_refused_with_a_python_exception(state):
+    disc = velmora.Disc.__new__(velmora.Disc)
+    with pytest.raises(ValueError):
+        disc.__setstate__(state)
+
+
+# ---- invisible characters are shown in messages --------------------------------------
+
+@pytest.mark.parametrize("invisible,shown", [("\ufeff", "\\ufeff"), ("\u200b", "\\u200b"), ("\u00a0", "\\xa0")])
+def test_an_invisible_character_in_a_quoted_value_is_shown(tmp_path, invisible, shown):
+    par = tmp_path / "model.par"
+    par.write_text(DEFAULT_PAR.read_text().replace("1.989e34", invisible + "1.989e34"), encoding="utf-8")
+    with pytest.warns(velmora.ParameterFileWarning) as caught:
+        velmora.read_parameter_file(par)
+    messages = [str(w.message) for w in caught]
+    assert any(f"'{shown}1.989e34'" in m for m in messages), messages
+    assert not any(invisible in m for m in messages)
+
+
+# ---- Ctrl-C ------------------------------------------------------------------------
+
+# A model of an order no other test uses, asked at 10 s: about 1700 Bessel zeros
+# and projections to find, tens of seconds on this machine.
+LONG_EVALUATIONS = ["disc.mdot(10.0)", "disc.modes_needed(10.0)", "disc.torque([0.5], [10.0])"]
+
+
+@pytest.mark.parametrize("evaluation", LONG_EVALUATIONS)
+def test_ctrl_c_interrupts_a_long_evaluation(evaluation):
+    code = ("import sys, time, velmora\n"
+            "disc = velmora.Disc(mass=1.989e34, mdisk=1e25, r_out_disk=1e11, l=0.4567, r_ign_in=1e-4,\n"
+            "                    r_ign_out=1, sigma_index=-1, texp=30)\n"
+            "print('ready', flush=True)\n"
+            "start = time.monotonic()\n"
+            "try:\n"
+            f"    {evaluation}\n"
+            "except KeyboardInterrupt:\n"
+            "    print('interrupted', time.monotonic(), flush=True)\n"
+            "else:\n"
+            "    print('finished', time.monotonic() - start, flush=True)\n")
+    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(1.0)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        answer = child.stdout.readline().split()
+        child.wait(timeout=60)
+    finally:
+        child.kill()
+    assert answer[0] == "interrupted", f"not interrupted: {answer}"
+    # CLOCK_MONOTONIC is one clock for both processes. The check runs every
+    # 50 ms; 2 s leaves room for a loaded machine.
+    assert float(answer[1]) - sent < 2.0
+
+
+def test_blocks_of_an_evaluation_give_the_values_of_one_call():
+    disc = velmora.Disc.from_file(DEFAULT_PAR).replace(flag_outer=2)
+    t = np.geomspace(1e4, 3e8, 5000)  # more times than one block of the grid holds
+    x = np.linspace(0.0, 1.0, 3)
+    # Times one at a time (each a block of its own) against all at once (many blocks).
+    sample = t[::97]
+    assert disc.mdot(t)[::97].tolist() == [disc.mdot(v) for v in sample]
+    assert disc.torque(x, t)[::97].tolist() == [disc.torque(x, v).tolist() for v in sample]
+    r = np.geomspace(1e8, 1e11, 3000)  # more radii than one block holds for these times
+    few = t[::1000]
+    assert disc.surface_density(r, few).tolist() == [disc.surface_density(r, v).tolist() for v in few]
+    assert disc.effective_temperature(r, few).tolist() == [disc.effective_temperature(r, v).tolist() for v in few]
