@@ -47,7 +47,7 @@ class Keyword:
     @property
     def name(self) -> str: ...
     @property
-    def unit(self) -> str: ...  # "g", "cm", "days", "r_out_disk", "1", "texp", "count", "flag", "mode", "text", "g/s", "cgs"
+    def unit(self) -> str: ...  # as in a parameter file: g, cm, days, g/s, cgs, 1, count, flag, mode, text, or a keyword's name
     @property
     def kind(self) -> str: ...  # "real", "integer" or "text"
     @property

@@ -46,6 +46,8 @@ import tempfile
 import warnings
 from typing import Optional
 
+from . import _vocabulary
+
 PROG = "velmora-grid"
 NUMBER = re.compile(r"^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$")
 INTEGER = re.compile(r"^[-+]?[0-9]+$")
@@ -221,8 +223,8 @@ def parse_ranges(ranges: list, kinds: dict) -> list:
         if "=" not in text:
             raise Usage(f"'{shown(text)}' is not a range KEYWORD=V1,V2,...")
         key, _, values = text.partition("=")
-        if key == "name":
-            raise Usage("name is set by the grid (one distinct name per model) and cannot be varied")
+        if key == _vocabulary.run_name():
+            raise Usage(f"{key} is set by the grid (one distinct name per model) and cannot be varied")
         if key not in kinds:
             raise Usage(f"'{shown(key)}' is not a velmora keyword (keywords: {' '.join(kinds)})")
         if kinds[key] == "text":
@@ -297,7 +299,7 @@ def checked_value(report: str, key: str) -> Optional[str]:
 def reads_as(key: str, wanted, got: Optional[str]) -> bool:
     if got is None:
         return False
-    if key == "name":
+    if key == _vocabulary.run_name():
         return got == wanted
     try:
         return float(got) == float(wanted)
@@ -496,9 +498,10 @@ def make_grid(o: Options) -> int:
             raise Failure("velmora drops these entries of the base file in every model; correct them, "
                           "or give --no-check to run the grid as it is")
     # A relative table is the one next to the base file, as the program reads it.
-    table = values.get("supply_file") or ""
+    supply_table = _vocabulary.supply_table()
+    table = values.get(supply_table) or ""
     if table and not os.path.isabs(table):
-        values["supply_file"] = os.path.join(os.path.dirname(os.path.abspath(base)), table)
+        values[supply_table] = os.path.join(os.path.dirname(os.path.abspath(base)), table)
 
     combos = list(itertools.product(*[[(key, v) for v in vals] for key, vals in ranges]))
     members = []
@@ -509,7 +512,7 @@ def make_grid(o: Options) -> int:
             member = dict(values)
             for k, v in combo:
                 member[k] = typed(v, kinds[k])
-            member["name"] = folder
+            member[_vocabulary.run_name()] = folder
             try:
                 text = (f"A member of a velmora grid: the base file {base_stem} with "
                         + " ".join(f"{k}={v}" for k, v in combo) + ".\n\n" + format_parameters(member))
@@ -520,10 +523,10 @@ def make_grid(o: Options) -> int:
                 par = os.path.join(staging, folder + ".par")
                 write_file(par, text)
                 report = run_check(checker, par)
-                for k, v in list(combo) + [("name", folder)]:
+                for k, v in list(combo) + [(_vocabulary.run_name(), folder)]:
                     got = checked_value(report, k)
                     if not reads_as(k, v, got):
-                        if k == "name":
+                        if k == _vocabulary.run_name():
                             raise Failure(f"{folder}: velmora reads the name as '{got}', not as the folder's name")
                         raise Usage(f"{folder}: velmora reads {k} = {v} as {got}")
                 verdict = next((line for line in report.splitlines() if line.startswith("verdict: ")), None)
@@ -842,7 +845,7 @@ def summarize(folder: str) -> int:
         expected = -1
         try:
             with open(os.path.join(path, "model.check"), errors="replace") as f:
-                got = checked_value(f.read(), "NUM_TIME")
+                got = checked_value(f.read(), _vocabulary.output_count())
             if got is not None and NUMBER.match(got):
                 expected = max(int(float(got)), 0)
         except OSError:

@@ -37,6 +37,7 @@ from typing import Optional
 
 import numpy as np
 
+from . import _vocabulary
 from .constants import G, c as C_LIGHT, day as DAY, parsec as PARSEC, solar_mass as SOLAR_MASS
 
 PROG = "velmora-plot"
@@ -176,10 +177,10 @@ def supply_file_of(par: str) -> tuple:
     table is taken from the parameter file's folder, as the program takes it."""
     from .grid import read_parameters
     values, _ = read_parameters(par)
-    table = values.get("supply_file") or None
+    table = values.get(_vocabulary.supply_table()) or None
     if table and not os.path.isabs(table):
         table = os.path.join(os.path.dirname(os.path.abspath(par)), table)
-    return values.get("name"), table
+    return values.get(_vocabulary.run_name()), table
 
 
 def run_supply_file(folder: str, name: str) -> tuple:
@@ -201,18 +202,11 @@ def supply_disc(data: DataFile, folder: str, name: str, par: Optional[str] = Non
     the supply table of the run's parameter file (PAR, else the one in the folder that
     names the run). Returns (disc, None) or (None, reason)."""
     import velmora
-    values = {k: data.value(k) for k in ("mass", "mdisk", "r_out_disk", "l", "r_ign_in", "r_ign_out",
-                                         "sigma_index", "mdot_out")}
-    values["texp"] = data.value("texp(days)")
-    values["flag_outer"] = int(data.value("flag_outer") or 0)
-    if any(v is None for v in values.values()):
+    values = _vocabulary.header_model_values(data.value)
+    if values is None:
         return None, "its header lacks the model's parameters"
-    # The header gives the initial matter's edges in cm, a parameter file in r_out_disk.
-    if values["r_out_disk"]:
-        for key in ("r_ign_in", "r_ign_out"):
-            values[key] /= values["r_out_disk"]
     table = None
-    if values["flag_outer"] == 2:
+    if values[_vocabulary.supply_mode()] == 2:
         # The data file does not say whether the run took the built-in law or a table.
         if par is not None:
             _, table = supply_file_of(par)
@@ -226,7 +220,7 @@ def supply_disc(data: DataFile, folder: str, name: str, par: Optional[str] = Non
         with warnings.catch_warnings():
             # A value that looks like another unit was the run's to report, not the figure's.
             warnings.simplefilter("ignore", velmora.PlausibilityWarning)
-            return velmora.Disc(**values, supply_file=table), None
+            return velmora.Disc(**values, **{_vocabulary.supply_table(): table}), None
     except (ValueError, OSError, RuntimeError) as e:
         if table:
             return None, f"its supply table {table} cannot be used ({e})"
@@ -412,7 +406,7 @@ def load_run(path: str, folder: str, label: str, linear: bool, par: Optional[str
     err = data.column(4)
     err = np.where(np.isfinite(err), err, 0.0)
     run = Run(name, label, data, np.where(time_ok, t, np.nan), exact, curves[3], err, texp_s / DAY)
-    run.flag_outer = int(data.value("flag_outer") or 0)
+    run.flag_outer = int(data.value(_vocabulary.supply_mode()) or 0)
     if run.flag_outer in (1, 2):
         run.disc, reason = supply_disc(data, folder, name, par)
         if run.disc is None:
@@ -467,7 +461,7 @@ def rate_figure(runs: list, title: str, linear: bool, observed: Optional[Observe
                 else:
                     label = None
                     if single:
-                        table = run.disc.parameters.get("supply_file")
+                        table = run.disc.parameters.get(_vocabulary.supply_table())
                         label = ("outer supply (table of supply_file)" if table else
                                  "outer supply (built-in law)")
                     ax.plot(tm[good], rate[good], ls=":", lw=2.5, color=col or COLOUR_SUPPLY, label=label)
@@ -535,17 +529,27 @@ def label_log_axis(axis, lo: float, hi: float, plain: bool) -> None:
 
 
 def model_title(data: DataFile, name: str) -> str:
-    v = data.value
-    fast = ",  fast" if "fast" in data.header else ""
-
-    def g(key, fmt):
-        x = v(key)
-        return format(x, fmt) if x is not None else "?"
-    mass = v("mass")
-    msun = format(mass / SOLAR_MASS, ".3g") if mass is not None else "?"
-    return (f"{name}:  l = {g('l', 'g')},  M = {msun} M_sun,  M_disk = {g('mdisk', '.3g')} g,  "
-            f"r_out = {g('r_out_disk', '.3g')} cm,  t_exp = {g('texp(days)', '.4g')} d,  "
-            f"flag_outer = {data.header.get('flag_outer', '?')}{fast}")
+    """The run's name and its model's keywords (the program's table), as its header gives
+    them, in a parameter file's units; a central mass also in solar masses; the run's flags
+    that are on. Lines of at most about 120 characters."""
+    values = _vocabulary.header_model_values(lambda key: data.value(key))
+    parts = []
+    for k in _vocabulary.numeric_model_keywords():
+        v = None if values is None else values[k.name]
+        if v is None:
+            v = data.value(k.name)
+        shown = "?" if v is None else format(v, ".4g")
+        unit = f" {k.unit}" if v is not None and k.unit in ("g", "cm", "days", "g/s", "cgs") else ""
+        if unit == " g" and v is not None and v > 1e-3 * SOLAR_MASS:
+            unit += f" ({v / SOLAR_MASS:.3g} M_sun)"
+        parts.append(f"{k.name} = {shown}{unit}")
+    parts += [flag for flag in _vocabulary.run_flags() if flag in data.header]
+    lines = [f"{name}:"]
+    for part in parts:  # lines of whole "keyword = value" parts
+        if len(lines[-1]) + len(part) > 120:
+            lines.append("")
+        lines[-1] += ("  " if lines[-1] else "") + part + ","
+    return "\n".join(lines).rstrip(",")
 
 
 # ---- the torque profiles ---------------------------------------------------------
@@ -667,9 +671,9 @@ def save(fig, out: str) -> tuple:
 # ---- command line ------------------------------------------------------------------
 
 def parse_args(argv: list) -> dict:
-    opts = {"name": None, "outdir": None, "data": None, "linear": False, "t0": 0.0, "unit": "g/s",
+    opts = {"run": None, "outdir": None, "data": None, "linear": False, "t0": 0.0, "unit": "g/s",
             "distance": None, "eta": 0.1, "par": None, "folders": []}
-    with_value = {"-n": "name", "-o": "outdir", "--data": "data", "--t0": "t0", "--data-unit": "unit",
+    with_value = {"-n": "run", "-o": "outdir", "--data": "data", "--t0": "t0", "--data-unit": "unit",
                   "--distance": "distance", "--eta": "eta", "--par": "par"}
     i = 0
     while i < len(argv):
@@ -751,10 +755,10 @@ def main(argv: Optional[list] = None) -> int:
     written = []
     runs = []
     for folder in folders:
-        if o["name"] is not None:
-            path = os.path.join(folder, f"mdotin_{o['name']}.dat")
+        if o["run"] is not None:
+            path = os.path.join(folder, f"mdotin_{o['run']}.dat")
             if not os.path.isfile(path):
-                warn(f"no accretion-rate file mdotin_{o['name']}.dat in {folder}")
+                warn(f"no accretion-rate file mdotin_{o['run']}.dat in {folder}")
                 return 1
             paths = [path]
         else:

@@ -85,3 +85,34 @@ def test_a_keyword_the_model_does_not_take_is_a_type_error_that_says_what_was_me
         call()
     for word in words:
         assert word in str(caught.value)
+
+
+def test_a_data_file_s_header_gives_back_the_model_of_its_parameter_file(tmp_path):
+    """The plot tool's reading of a header: every numeric model keyword of the table, in a
+    parameter file's units, against the file the program ran."""
+    import os
+    import shutil
+    import subprocess
+
+    from velmora import _vocabulary, plot
+
+    source = os.environ.get("VELMORA_SOURCE_DIR")
+    binary = os.environ.get("VELMORA_BINARY")
+    if not (source and binary):
+        pytest.skip("needs the program (VELMORA_BINARY) and the examples (VELMORA_SOURCE_DIR)")
+    par = tmp_path / "model.par"
+    shutil.copy(os.path.join(source, "examples", "default.par"), par)
+    with par.open("a") as f:
+        f.write("2 # flag_outer\n0.5 # r_ign_in\n")  # a supply mode and an edge of the matter not 1
+    subprocess.run([binary, "model.par"], cwd=tmp_path, check=True, capture_output=True, timeout=600)
+    name = velmora.read_parameter_file(par)[_vocabulary.run_name()]
+    header = plot.read_data_file(str(tmp_path / f"mdotin_{name}.dat"))
+    values = _vocabulary.header_model_values(header.value)
+    given = velmora.read_parameter_file(par)
+    assert values is not None and list(values) == [k.name for k in _vocabulary.numeric_model_keywords()]
+    for k in _vocabulary.numeric_model_keywords():
+        if k.name == "kappa" and given[k.name] == 0:
+            continue  # derived from texp by the run; the header gives the derived value
+        # The header writes %e: 7 significant digits, a relative rounding of at most 5e-7
+        # (twice that after the division by r_out_disk).
+        assert values[k.name] == pytest.approx(given[k.name], rel=1.1e-6, abs=0), k.name
