@@ -11,7 +11,6 @@
 #include <gsl/gsl_sf_gamma.h>
 
 #include "exact/errors.h"
-#include "exact/interruption.h"
 
 namespace velmora {
 
@@ -105,7 +104,6 @@ void extend_zeros(double l, std::vector<double>& z, std::size_t n) {
   double J_l = 0.0;
   double f = J_below(l, x, &J_l);
   for (std::size_t k = have; k < n; ++k) {
-    interruption_point();  // far zeros take milliseconds each
     if (k >= 2) {
       x = z[k - 1] + (z[k - 1] - z[k - 2]) - ZERO_SCAN_STEP;
       f = J_below(l, x, &J_l);

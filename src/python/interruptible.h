@@ -1,10 +1,9 @@
 // Evaluations that Ctrl-C can stop: the core computes with the GIL released,
-// in blocks of times (or of radii), and between blocks, and between the
-// steps of the core's long loops (exact/interruption.h), the GIL is taken
-// for a moment to let Python see a pending signal: KeyboardInterrupt is
-// raised within about 0.6 s instead of at the end. Every value
-// is computed as in one call: the core's values at a time or a point do not
-// depend on the others asked with it.
+// in blocks of times (or of radii) of some milliseconds each, and between
+// blocks the GIL is taken for a moment to let Python see a pending signal:
+// KeyboardInterrupt is raised within about 0.6 s instead of at the end.
+// Every value is computed as in one call: the core's values at a time or a
+// point do not depend on the others asked with it.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -14,32 +13,27 @@
 #include <cstddef>
 #include <vector>
 
-#include "exact/interruption.h"
 
 namespace velmora_python {
 
-// Within a gil_scoped_release: installs a check for pending signals, made
-// once the evaluation has run for FIRST_CHECK and then at most every
-// CHECK_INTERVAL (each check takes the GIL). A short evaluation never
-// checks: Python sees the signal as soon as it returns, as it always did.
+// Within a gil_scoped_release: point() checks for pending signals once the
+// evaluation has run for FIRST_CHECK and then at most every CHECK_INTERVAL
+// (each check takes the GIL). A short evaluation never checks: Python sees
+// the signal as soon as it returns, as it always did.
 class interruptible {
  public:
-  interruptible() : scope_(&check, this) {}
-  void point() { velmora::interruption_point(); }
+  void point() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return;
+    next_ = now + CHECK_INTERVAL;
+    pybind11::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();
+  }
 
  private:
   static constexpr std::chrono::milliseconds FIRST_CHECK{500};
   static constexpr std::chrono::milliseconds CHECK_INTERVAL{100};
-  static void check(void* context) {
-    auto* self = static_cast<interruptible*>(context);
-    const auto now = std::chrono::steady_clock::now();
-    if (now < self->next_) return;
-    self->next_ = now + CHECK_INTERVAL;
-    pybind11::gil_scoped_acquire gil;
-    if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();
-  }
   std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now() + FIRST_CHECK;
-  velmora::interruption_scope scope_;
 };
 
 // Values in a block: a few milliseconds of work at most, so a signal waits no longer.
