@@ -1,23 +1,34 @@
 #!/usr/bin/python3
 """Speed of velmora-fit (velmora.fit): the cost of a new model per parameter,
-a least-squares fit, and the MCMCs of the fitting issue.
+a least-squares fit, and the MCMCs of the fitting issue, against their targets.
 
 Synthetic data from examples/outburst_start.par with texp = 20 d, mdisk =
 1e25 g, t0 = 58000 (seeded, errors of 5 %). Timed, one after the other in one
 run, in CPU time of this process (time.process_time: on a shared machine wall
 times swing with the load of others, and everything here runs in one thread):
   bare      disc.mdot on 100 epochs of a model already set up;
-  new model replace() changing one parameter, then 100 epochs (median);
+  new model replace() changing one parameter, then 100 epochs (median of 200,
+            every value new: a model of a value seen before could reuse what
+            the core keeps; target 0.1 ms for every parameter);
   lsq       a least-squares fit of texp, mdisk, t0 to 100 points of the rate;
   mcmc A    32 walkers x 5000 steps, texp, mdisk, t0, l, r_ign_out free, on 60
-            points of the rate (target: 60 s);
-  mcmc B    the same on 60 points of a 2-10 keV band flux (target: 3 min),
+            points of the rate (target: 60 s CPU);
+  mcmc B    the same on 60 points of a 2-10 keV band flux (target: 3 min CPU),
             when the module has the band observable.
+With --steps N or --walkers W the MCMCs' times are also projected to 32
+walkers x 5000 steps, in proportion to walkers x steps (each walker makes one
+model a step).
+With --before DIR the per-parameter table is also timed, in a child process
+right after this one's, with the module built in DIR (for example the build
+of an earlier revision), and shown beside it.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/fit_speed.py [--steps N] [--skip-b]
+    PYTHONPATH=build/python /usr/bin/python3 bench/fit_speed.py [--steps N] [--skip-a] [--skip-b] [--before DIR]
 """
 import argparse
+import json
 import statistics
+import subprocess
+import sys
 import time
 import types
 
@@ -35,7 +46,12 @@ ap.add_argument("--steps", type=int, default=5000)
 ap.add_argument("--walkers", type=int, default=32)
 ap.add_argument("--skip-a", action="store_true")
 ap.add_argument("--skip-b", action="store_true")
+ap.add_argument("--before", metavar="DIR", help="a build's python folder whose module is timed beside this one")
+ap.add_argument("--table-only", action="store_true", help=argparse.SUPPRESS)  # the child of --before
 cli = ap.parse_args()
+TARGET_MODEL_MS = 0.1
+TARGET_A_S = 60.0
+TARGET_B_S = 180.0
 
 par = os.path.join(here, "..", "examples", "outburst_start.par")
 start = velmora.Disc.from_file(par)
@@ -57,10 +73,40 @@ def fixed(**kw):
     return v
 
 
-print("CPU time of this process")
-# bare: the best of 5 rounds of 2000 calls
 t100 = curve(100, 1)
 ts = (t100 - 58000.0) * 86400.0
+
+
+def per_parameter():
+    """Median CPU ms of replace(one parameter) + 100 epochs of the rate, per parameter."""
+    fed = truth.replace(flag_outer=1, mdot_out=1e17)
+    # (base model, parameter, factor per step): each of 200 values is new.
+    cases = [(truth, "texp", 1.001), (truth, "mdisk", 1.001), (truth, "mass", 1.001), (truth, "r_out_disk", 1.001),
+             (truth, "l", 1.0001), (truth, "r_ign_in", 1.0001), (truth, "r_ign_out", 0.9999),
+             (truth, "sigma_index", 1.0001), (fed, "mdot_out", 1.001), (truth, "flag_outer", None)]
+    table = {}
+    for base, name, f in cases:
+        costs = []
+        for k in range(200):
+            if name == "flag_outer":
+                change = {"flag_outer": 1, "mdot_out": 1e17 * 1.001 ** (k + 1)}
+                label = "flag_outer 0 -> 1"
+            else:
+                change = {name: base.parameters[name] * f ** (k + 1)}
+                label = name + (" (flag_outer 1)" if base is fed else "")
+            t1 = time.process_time()
+            base.replace(**change).mdot(ts)
+            costs.append(time.process_time() - t1)
+        table[label] = statistics.median(costs) * 1e3
+    return table
+
+
+if cli.table_only:
+    print(json.dumps(per_parameter()))
+    sys.exit(0)
+
+print("CPU time of this process")
+# bare: the best of 5 rounds of 2000 calls
 rounds = []
 for _ in range(5):
     t1 = time.process_time()
@@ -70,17 +116,22 @@ for _ in range(5):
 bare = min(rounds)
 print(f"bare evaluation, 100 epochs:          {bare * 1e6:8.1f} us")
 
-# a new model per parameter: alternate between nearby values, median of 200
-steps = {"texp": 1.001, "mdisk": 1.001, "l": 1.0001, "r_ign_out": 0.9999, "sigma_index": 1.0001, "r_ign_in": 1.0001}
-for name, f in steps.items():
-    base_value = truth.parameters[name]
-    costs = []
-    for k in range(200):
-        value = base_value * f ** (1 + k % 7)
-        t1 = time.process_time()
-        truth.replace(**{name: value}).mdot(ts)
-        costs.append(time.process_time() - t1)
-    print(f"new model changing {name:12s} + 100 epochs: {statistics.median(costs) * 1e3:8.3f} ms (median of 200)")
+now = per_parameter()
+before = None
+if cli.before:
+    env = dict(os.environ, PYTHONPATH=cli.before)
+    child = subprocess.run([sys.executable, os.path.abspath(__file__), "--table-only"], env=env, capture_output=True,
+                           text=True, check=True)
+    before = json.loads(child.stdout.strip().splitlines()[-1])
+print(f"new model (replace one parameter) + 100 epochs, median of 200 (target {TARGET_MODEL_MS} ms):")
+print(f"  {'parameter':28s} {'before ms':>10s} {'now ms':>10s}" if before else f"  {'parameter':28s} {'now ms':>10s}")
+for label, ms in now.items():
+    verdict = "ok" if ms <= TARGET_MODEL_MS else "ABOVE TARGET"
+    if before:
+        b = before.get(label)
+        print(f"  {label:28s} {b if b is not None else float('nan'):10.3f} {ms:10.3f}  {verdict}")
+    else:
+        print(f"  {label:28s} {ms:10.3f}  {verdict}")
 
 # least squares of texp, mdisk, t0 on 100 points of the rate
 y_true = truth.mdot(ts)
@@ -98,7 +149,7 @@ print(f"least squares (texp, mdisk, t0):      {lsq_time * 1e3:8.1f} ms, {model.e
       f"texp {ls['best']['texp']:.4f} +- {ls['error']['texp']:.4f} d")
 
 
-def mcmc_run(label, observable, arg, values):
+def mcmc_run(label, observable, arg, target):
     t60 = curve(60, 2)
     s = (t60 - 58000.0) * 86400.0
     if observable == "mdot":
@@ -128,14 +179,18 @@ def mcmc_run(label, observable, arg, values):
     t_mc = time.process_time() - t1
     print(f"{label}: least squares {t_lsq:.2f} s; MCMC {cli.walkers} walkers x {cli.steps} steps: {t_mc:8.1f} s CPU, "
           f"{mdl.evaluations} models, {t_mc / mdl.evaluations * 1e3:.3f} ms each; acceptance {mc['acceptance']:.3f}")
+    full = t_mc * 5000.0 * 32.0 / (cli.steps * cli.walkers)
+    how = "measured" if cli.steps == 5000 and cli.walkers == 32 else f"projected from {cli.walkers} x {cli.steps}"
+    print(f"  32 walkers x 5000 steps: {full:.1f} s CPU ({how}); target {target:.0f} s: "
+          f"{'met' if full <= target else 'NOT MET'}")
     print("  medians " + ", ".join(f"{k} {v:.5g}" for k, v in mc["median"].items())
           + ("  (chain too short for its autocorrelation times)" if mc["too_short"] else ""))
 
 
 if not cli.skip_a:
-    mcmc_run("MCMC A, rate, texp mdisk t0 l r_ign_out", "mdot", None, None)
+    mcmc_run("MCMC A, rate, texp mdisk t0 l r_ign_out", "mdot", None, TARGET_A_S)
 if not cli.skip_b:
     if hasattr(velmora.Disc, "band_flux"):
-        mcmc_run("MCMC B, 2-10 keV band flux, same parameters", "band", (2.0, 10.0), None)
+        mcmc_run("MCMC B, 2-10 keV band flux, same parameters", "band", (2.0, 10.0), TARGET_B_S)
     else:
         print("MCMC B skipped: this build of the module has no band flux (Disc.band_flux)")

@@ -144,13 +144,18 @@ power_moments::power_moments(std::shared_ptr<const bessel_grid> grid, double m, 
     const double y = bessel_grid::centre(k);
     const double* a = g.taylor(k);
     // u(y_k + s) / y_k^m: value J, slope m J / y_k + J'.
-    bessel_equation_taylor(y, 1.0 - 2.0 * m, m * m - l * l, a[0], m * a[0] / y + a[1], MAX_TERMS, b);
-    double magnitude = 0.0, half = 1.0;
-    int n = 0;
-    for (; n < MAX_TERMS; ++n, half *= 0.5) {
-      const double term = std::fabs(b[n]) * half;
-      magnitude += term;
-      if (n >= 2 && term <= NEGLIGIBLE * magnitude && std::fabs(b[n - 1]) * 2.0 * half <= NEGLIGIBLE * magnitude) break;
+    // Most cells converge within FEW_TERMS; the others are made again with all.
+    int n = MAX_TERMS;
+    for (int made : {FEW_TERMS, MAX_TERMS}) {
+      bessel_equation_taylor(y, 1.0 - 2.0 * m, m * m - l * l, a[0], m * a[0] / y + a[1], made, b);
+      double magnitude = 0.0, half = 1.0;
+      for (n = 0; n < made; ++n, half *= 0.5) {
+        const double term = std::fabs(b[n]) * half;
+        magnitude += term;
+        if (n >= 2 && term <= NEGLIGIBLE * magnitude && std::fabs(b[n - 1]) * 2.0 * half <= NEGLIGIBLE * magnitude) break;
+      }
+      if (n < made) break;
+      n = MAX_TERMS;
     }
     if (n == MAX_TERMS) {
       usable_ = false;

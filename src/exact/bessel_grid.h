@@ -83,7 +83,8 @@ class power_moments {
   double integral(double a, double b) const;
 
  private:
-  static constexpr int MAX_TERMS = 48;
+  static constexpr int MAX_TERMS = 48;  // at most the recurrence's 64
+  static constexpr int FEW_TERMS = 24;  // enough for most cells
   double primitive(std::size_t k, double s) const;  // integral over [y_k, y_k + s] of cell k's series
   double series_integral(double a, double b) const;
   std::shared_ptr<const bessel_grid> grid_;

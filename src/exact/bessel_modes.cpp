@@ -217,7 +217,9 @@ std::shared_ptr<const mode_values> order_modes::at_least(std::size_t n) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (values_ && values_->count() >= n) return values_;
   const std::size_t have = values_ ? values_->count() : 0;
-  const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, 2 * have, 16}));
+  // Grown by half at least: amortised over the growth, and no more zeros
+  // (and table) than about 1.5 times the need.
+  const std::size_t want = std::min(MAX_MODES, std::max<std::size_t>({n, have + have / 2, 16}));
   auto v = std::make_shared<mode_values>(values_ ? *values_ : mode_values{l_, {}, {}, {}, {}, {}, {}, nullptr});
   auto grid = values_ ? std::make_shared<bessel_grid>(*values_->grid) : std::make_shared<bessel_grid>(l_);
   // The zeros already known are kept, not found again.
