@@ -44,6 +44,15 @@ constexpr double IMAGE_EXPONENT = 40.0;
 // times the sum has cancelled beyond trust.
 constexpr double MODAL_ROUNDING = 1e-15;
 constexpr double MODAL_TRUST = 1e-9;
+// The centre rate comes from the Laplace transform (laplace_rate.h) while
+// E = z_0^2 / (4 t) is at least this, t the time since the start (the
+// initial torque) or since the supply first differs from 0: there the modal
+// sums of large orders cancel (their terms grow like z^(l + 1) before the
+// exponential wins), while the parabola's integrand is of the size of the
+// rate. Below it few modes carry the sums and they keep their digits.
+constexpr double EARLY_EXPONENT = 2.0;
+// Beyond this E a share is below exp(-700) of its scale: 0 in double.
+constexpr double NEGLIGIBLE_EXPONENT = 700.0;
 
 void require_finite_positive(const char* name, double v) {
   if (!(std::isfinite(v) && v > 0.0)) refuse(name, message_text("%s = %.17g must be finite and positive", name, v));
@@ -76,6 +85,20 @@ double log_upper_gamma(double a, double s) {
     if (std::fabs(delta - 1.0) < 1e-16) break;
   }
   return -s + a * std::log(s) + std::log(h);
+}
+
+// ln gamma(a, s), the lower incomplete gamma function, for a > 0, s >= 0 (-inf
+// at 0), without underflow: s^a e^-s sum_k s^k / (a (a+1) ... (a+k)), whose
+// terms fall from k > s - a on.
+double log_lower_gamma(double a, double s) {
+  if (s == 0.0) return -std::numeric_limits<double>::infinity();
+  double term = 1.0 / a, sum = term;
+  for (int k = 1; k < 100000; ++k) {
+    term *= s / (a + k);
+    sum += term;
+    if (k > s - a && term < 1e-17 * sum) break;
+  }
+  return a * std::log(s) - s + std::log(sum);
 }
 
 // 1 - (r_ign_in / r_out_disk)^(2 + sigma_index): the normalisation of the
@@ -191,6 +214,7 @@ struct disc_model::supply {
   std::vector<double> break_time; // where u takes the difference of the particular solutions (0 first)
   std::vector<double> jump;       // M^(k-1) before minus after at break b: jump[b K + k - 1], k = 1..K
   std::array<std::array<double, MAX_ORDERS>, MAX_ORDERS> a{};  // f_k = sum_j a[k-1][j] x^(2l+2j)
+  double first_change = 0.0;       // texp: before it the supply is 0
   bool any() const { return !pieces.empty(); }
 
   // The piece in force at tau >= 0: the last one starting at or before it.
@@ -222,6 +246,12 @@ std::shared_ptr<const disc_model::supply> make_supply(const disc_parameters& p, 
     exponential = exponential || r.exponential;
     s->pieces.push_back(r);
   }
+  s->first_change = std::numeric_limits<double>::infinity();
+  for (const disc_model::supply::piece& q : s->pieces)
+    if (q.rate != 0.0 || (!q.exponential && q.slope != 0.0)) {
+      s->first_change = q.start;
+      break;
+    }
   const double l = p.l;
   // Enough profiles that the driven terms fall off as (z/z_0)^-9 at least.
   s->K = exponential ? std::min(MAX_ORDERS, static_cast<int>(std::ceil((l + 7.5) / 2.0))) : 2;
@@ -281,6 +311,7 @@ disc_model::disc_model(const disc_parameters& p, std::shared_ptr<const order_mod
     shape_->norm = 8.0 * l * l * idx / (z0_ * z0_ * density_norm(p));
   }
   supply_ = make_supply(p, texp_, z0_);
+  laplace_ = std::make_shared<const laplace_rate>(l, z0_, shape_->m, x_in, x_out);
 }
 
 disc_model disc_model::with(const disc_parameters& p) const { return disc_model(p, order_, shape_); }
@@ -328,7 +359,9 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
   bool driven = false;
   for (std::size_t j = 0; j < n; ++j) {
     const double tau = check_time(t[j]) / texp_;
-    if (scale_ != 0.0 && !(centre && not_yet_arrived(tau, shape_->x_in, z0_))) initial_span = std::min(initial_span, tau);
+    if (scale_ != 0.0 && !(centre && (not_yet_arrived(tau, shape_->x_in, z0_) || initial_share_early(tau))))
+      initial_span = std::min(initial_span, tau);
+    if (centre && supply_share_early(tau)) continue;
     for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
       const double span = tau - s.break_time[b];
       if (span > 0.0 && !(centre && not_yet_arrived(span, 1.0, z0_))) break_span = std::min(break_span, span);
@@ -385,8 +418,18 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   const supply& s = *supply_;
   const mode_values& m = *pl.modes;
   double v = 0.0;
+  // Early at the centre, each share from the Laplace transform where its
+  // modes would cancel: the initial torque's as the disc without an edge plus
+  // the edge's reflection, the supply's as the centre's answer to each change.
+  const bool early_initial = centre && initial_share_early(tau);
+  const bool early_supply = centre && supply_share_early(tau);
+  if (early_initial && scale_ != 0.0) {
+    v += infinite_disc_rate(tau);
+    if (!infinite_disc_holds(tau)) v += scale_ * shape_->norm * laplace_->reflection(tau);
+  }
+  if (early_supply) v += early_supply_rate(tau);
   // The particular solution of the piece in force.
-  if (s.any()) {
+  if (s.any() && !early_supply) {
     const supply::piece& q = s.pieces[s.piece_at(tau)];
     for (int k = 0; k < s.K; ++k) v += q.derivative(tau, k) * profile[k];
   }
@@ -394,8 +437,8 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   // the edge's reflection matters, the infinite disc's closed form where the
   // modes have not been summed (the matter has not yet arrived) or their sum
   // has cancelled beyond trust.
-  const bool infinite = centre && scale_ != 0.0 && infinite_disc_holds(tau);
-  if (scale_ != 0.0 && !(centre && not_yet_arrived(tau, shape_->x_in, z0_))) {
+  const bool infinite = centre && scale_ != 0.0 && !early_initial && infinite_disc_holds(tau);
+  if (!early_initial && scale_ != 0.0 && !(centre && not_yet_arrived(tau, shape_->x_in, z0_))) {
     const std::size_t N = std::min(modes_for(m, tau), pl.projections->size());
     const double* P = pl.projections->data();
     double acc = 0.0, magnitude = 0.0;
@@ -409,6 +452,7 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   } else if (infinite) {
     v += infinite_disc_rate(tau);
   }
+  if (early_supply) return v;
   // Each change of the supply: the difference of the particular solutions
   // before and after it, left to decay.
   for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
@@ -472,6 +516,44 @@ bool disc_model::infinite_disc_holds(double tau) const {
   return E > 1.0 && E - (p_.l + 2.0) * std::log(E) >= IMAGE_EXPONENT;
 }
 
+bool disc_model::initial_share_early(double tau) const { return z0_ * z0_ / (4.0 * tau) >= EARLY_EXPONENT; }
+
+bool disc_model::supply_share_early(double tau) const {
+  const double since = tau - supply_->first_change;
+  return since <= 0.0 || z0_ * z0_ / (4.0 * since) >= EARLY_EXPONENT;
+}
+
+// The supply's share of the centre rate as the sum of the centre's answers
+// to each change of the supply: where piece j starts, its rate, slope or
+// exponential is switched on, and the previous piece's continued from there
+// switched off.
+double disc_model::early_supply_rate(double tau) const {
+  const supply& s = *supply_;
+  double v = 0.0;
+  for (std::size_t j = 0; j < s.pieces.size() && s.pieces[j].start < tau; ++j) {
+    const double T = s.pieces[j].start, span = tau - T;
+    if (z0_ * z0_ / (4.0 * span) > NEGLIGIBLE_EXPONENT) continue;
+    double step = 0.0, ramp = 0.0;
+    std::array<double, 2> amplitude{}, rate{};
+    std::size_t n = 0;
+    auto add = [&](const supply::piece& q, double sign) {
+      if (q.exponential) {
+        amplitude[n] = sign * q.rate * std::exp(-(T - q.start) / q.theta);
+        rate[n++] = 1.0 / q.theta;
+      } else {
+        step += sign * (q.rate + q.slope * (T - q.start));
+        ramp += sign * q.slope;
+      }
+    };
+    add(s.pieces[j], 1.0);
+    if (j > 0) add(s.pieces[j - 1], -1.0);
+    if (step == 0.0 && ramp == 0.0 && (n == 0 || (n == 2 && rate[0] == rate[1] && amplitude[0] + amplitude[1] == 0.0)))
+      continue;
+    v += laplace_->supply_response(span, step, ramp, amplitude.data(), rate.data(), n);
+  }
+  return v;
+}
+
 // The centre rate of the initial torque f0 = (mdisk/texp) norm x^p on
 // [x_in, x_out] in a disc without an outer edge. Its Green's function (Weber's
 // integral over the Hankel modes x^l J_l(k x)) is, at the centre,
@@ -483,10 +565,24 @@ double disc_model::infinite_disc_rate(double tau) const {
   const double l = p_.l;
   const double a = 0.5 * (shape_->m + l + 1.0);  // p = m - 1 + l
   const double c = 4.0 * tau / (z0_ * z0_);
-  const double inner = log_upper_gamma(a, shape_->x_in * shape_->x_in / c);
-  const double outer = log_upper_gamma(a, shape_->x_out * shape_->x_out / c);
-  const double share = -std::expm1(outer - inner);  // 1 - Gamma(a, s_out)/Gamma(a, s_in)
-  return scale_ * shape_->norm * share * std::exp((a - l - 1.0) * std::log(c) + inner - gsl_sf_lngamma(l + 1.0));
+  const double s_in = shape_->x_in * shape_->x_in / c, s_out = shape_->x_out * shape_->x_out / c;
+  // ln [Gamma(a, s_in) - Gamma(a, s_out)] = ln int_{s_in}^{s_out} y^(a-1) e^-y dy, from
+  // whichever incomplete function is the smaller at both ends, so that the
+  // difference never cancels: the lower one while the matter has not spread
+  // (s_out <= a + 1), the upper one once it has passed the centre (s_in >= a + 1),
+  // and across the peak of the integrand both ends of Gamma(a) taken apart.
+  double log_share;
+  if (s_out <= a + 1.0) {
+    const double outer = log_lower_gamma(a, s_out);
+    log_share = outer + std::log(-std::expm1(log_lower_gamma(a, s_in) - outer));
+  } else if (s_in >= a + 1.0) {
+    const double inner = log_upper_gamma(a, s_in);
+    log_share = inner + std::log(-std::expm1(log_upper_gamma(a, s_out) - inner));
+  } else {
+    log_share = gsl_sf_lngamma(a) + std::log1p(-std::exp(log_lower_gamma(a, s_in) - gsl_sf_lngamma(a)) -
+                                               std::exp(log_upper_gamma(a, s_out) - gsl_sf_lngamma(a)));
+  }
+  return scale_ * shape_->norm * std::exp((a - l - 1.0) * std::log(c) + log_share - gsl_sf_lngamma(l + 1.0));
 }
 
 void disc_model::mdot_in(const double* t, std::size_t n, double* out) const {

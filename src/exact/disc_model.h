@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "exact/bessel_modes.h"
+#include "exact/laplace_rate.h"
 #include "exact/supply_history.h"
 
 namespace velmora {
@@ -99,6 +100,12 @@ class disc_model {
   // disc without an edge.
   bool infinite_disc_holds(double tau) const;
   double infinite_disc_rate(double tau) const;
+  // Whether the centre rate at tau (texp) takes the initial torque's share,
+  // or the supply's, from the Laplace transform instead of the modes; and
+  // the supply's share from there.
+  bool initial_share_early(double tau) const;
+  bool supply_share_early(double tau) const;
+  double early_supply_rate(double tau) const;
 
   disc_parameters p_;
   double texp_ = 0.0, nu0_ = 0.0, kappa_ = 0.0, hout_ = 0.0, z0_ = 0.0;
@@ -106,6 +113,7 @@ class disc_model {
   std::shared_ptr<const order_modes> order_;
   std::shared_ptr<shape> shape_;
   std::shared_ptr<const supply> supply_;
+  std::shared_ptr<const laplace_rate> laplace_;
 };
 
 }  // namespace velmora
