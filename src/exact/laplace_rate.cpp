@@ -24,6 +24,10 @@ constexpr double LARGE_ARGUMENT = 40.0;
 constexpr double SERIES_TOLERANCE = 1e-17;  // a series ends once its term is below this of its sum
 constexpr std::size_t LAGUERRE_NODES = 96;  // measured: 1e-15 against GSL's K_nu for real z >= 1, nu <= 9
 constexpr int MAX_SERIES_TERMS = 5000;
+// A series whose terms grow like exp(|q|) is carried in units of 1e200 once
+// they pass it, so that it never overflows.
+constexpr double RESCALE = 1e200;
+const double LOG_RESCALE = std::log(RESCALE);
 
 // sum_k (+-1)^k a_k(nu) / z^k, a_k = prod_{j<=k} (4 nu^2 - (2j - 1)^2) / (8 j): the
 // large-argument series of I (alternating) and K, to its smallest term.
@@ -115,6 +119,7 @@ double laplace_rate::reflection(double tau) const {
     const double reach = std::abs(q) * x_out_;
     const complex_t quarter = 0.25 * q * q * x_out_ * x_out_;
     complex_t c = 1.0, sum = 0.0;
+    double log_offset = 0.0;  // the terms are carried divided by exp(log_offset)
     double ratio_power = std::pow(ratio, power_);
     const double ratio2 = ratio * ratio;
     const double bound = 0.25 * reach * reach;
@@ -122,6 +127,11 @@ double laplace_rate::reflection(double tau) const {
       if (k > 0) {
         c *= quarter / (k * (l_ + k));
         ratio_power *= ratio2;
+      }
+      if (std::abs(c) > RESCALE) {
+        c /= RESCALE;
+        sum /= RESCALE;
+        log_offset += LOG_RESCALE;
       }
       const complex_t term = c * ((1.0 - ratio_power) / (power_ + 2.0 * k));
       sum += term;
@@ -131,7 +141,7 @@ double laplace_rate::reflection(double tau) const {
     // K_nu(q) / I_nu(q) = exp(-2q) K~ / I~; the sizes (up to exp(|q| x_out) for
     // the sum) are joined in one exponent.
     const complex_t log_size = s * tau + 2.0 * l_ * std::log(0.5 * q) - 2.0 * log_gamma_l1_ + power_ * std::log(x_out_) -
-                               2.0 * q + std::log(sum);
+                               2.0 * q + std::log(sum) + log_offset;
     return z0_ * z0_ * std::exp(log_size) * K_(q) / bessel_I_scaled(nu, q);
   };
   return invert_on_parabola(tau, exponent, integrand);
