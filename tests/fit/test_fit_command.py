@@ -64,8 +64,11 @@ HOSTILE = [
     # name, file name and bytes, arguments beyond the starting file, status, words
     ("binary data", "lc.bin", bytes(range(256)) * 4, ["lc.bin", "--free", "texp"], 3, ["not a text table"]),
     ("seed -1", None, None, ["LC", "--free", "texp", "--mcmc", "--seed", "-1"], 2, ["--seed -1"]),
-    ("datum 0.86 s after a fixed t0", "lc.txt", b"100.00001 1e18 1e17\n101 1e18 1e17\n102 1e18 1e17\n",
-     ["lc.txt", "--free", "texp", "--t0", "100", "DEFAULT_PAR"], 3, ["0.864 s after t0", "Bessel modes"]),
+    # The centre rate is finite that early (the Laplace transform answers there), the torque behind the
+    # fluxes needs more modes than are kept.
+    ("datum 0.86 s after a fixed t0", "lc.txt", b"100.00001 1e-9 1e-10\n101 1e-9 1e-10\n102 1e-9 1e-10\n",
+     ["lc.txt:bolometric", "--distance", "8", "--inclination", "30", "--free", "texp", "--t0", "100", "DEFAULT_PAR"], 3,
+     ["0.864 s after t0", "Bessel modes"]),
     ("unknown observable", None, None, ["LC:colour", "--free", "texp"], 3, ["cannot read the data table"]),
     ("bad band", None, None, ["LC:band=10-2", "--free", "texp"], 2, ["increasing"]),
     ("band without distance", None, None, ["LC:bolometric", "--free", "texp", "--inclination", "30"], 2,
