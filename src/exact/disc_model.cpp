@@ -549,7 +549,13 @@ double disc_model::early_supply_rate(double tau) const {
     if (j > 0) add(s.pieces[j - 1], -1.0);
     if (step == 0.0 && ramp == 0.0 && (n == 0 || (n == 2 && rate[0] == rate[1] && amplitude[0] + amplitude[1] == 0.0)))
       continue;
-    v += laplace_->supply_response(span, step, ramp, amplitude.data(), rate.data(), n);
+    laplace_rate::supply_change change;
+    change.step = step;
+    change.ramp = ramp;
+    change.amplitude = amplitude.data();
+    change.rate = rate.data();
+    change.n = n;
+    v += laplace_->supply_response(span, change);
   }
   return v;
 }

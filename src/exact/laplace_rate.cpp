@@ -147,16 +147,15 @@ double laplace_rate::reflection(double tau) const {
   return invert_on_parabola(tau, exponent, integrand);
 }
 
-double laplace_rate::supply_response(double tau, double step, double ramp, const double* amplitude, const double* rate,
-                                     std::size_t n) const {
+double laplace_rate::supply_response(double tau, const supply_change& change) const {
   const double exponent = z0_ * z0_ / (4.0 * tau);
   const double nu = l_ - 1.0;
   auto integrand = [&](complex_t s) -> complex_t {
     const complex_t q = z0_ * std::sqrt(s);
     // exp(s t) h(q) = exp(s t + nu ln(q/2) - ln Gamma(l) - q) / (e^-q I_nu(q))
     const complex_t transfer = std::exp(s * tau + nu * std::log(0.5 * q) - log_gamma_l_ - q) / bessel_I_scaled(nu, q);
-    complex_t supply = step / s + ramp / (s * s);
-    for (std::size_t j = 0; j < n; ++j) supply += amplitude[j] / (s + rate[j]);
+    complex_t supply = change.impulse + change.step / s + change.ramp / (s * s);
+    for (std::size_t j = 0; j < change.n; ++j) supply += change.amplitude[j] / (s + change.rate[j]);
     return transfer * supply;
   };
   return invert_on_parabola(tau, exponent, integrand);

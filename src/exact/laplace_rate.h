@@ -80,10 +80,15 @@ class laplace_rate {
   double reflection(double tau) const;
 
   // The centre's answer at tau (texp) after the edge's supply changes by
-  //   step + ramp tau + sum_j amplitude[j] exp(-tau rate[j])
-  // (g/s, rates per texp) at tau = 0.
-  double supply_response(double tau, double step, double ramp, const double* amplitude, const double* rate,
-                         std::size_t n) const;
+  //   impulse delta(tau) + step + ramp tau + sum_j amplitude[j] exp(-tau rate[j])
+  // (g/s, impulse in g/s texp, rates per texp) at tau = 0.
+  struct supply_change {
+    double impulse = 0.0, step = 0.0, ramp = 0.0;
+    const double* amplitude = nullptr;
+    const double* rate = nullptr;
+    std::size_t n = 0;
+  };
+  double supply_response(double tau, const supply_change& change) const;
 
  private:
   double l_, z0_, x_in_, x_out_;
