@@ -516,7 +516,10 @@ bool disc_model::infinite_disc_holds(double tau) const {
   return E > 1.0 && E - (p_.l + 2.0) * std::log(E) >= IMAGE_EXPONENT;
 }
 
-bool disc_model::initial_share_early(double tau) const { return z0_ * z0_ / (4.0 * tau) >= EARLY_EXPONENT; }
+bool disc_model::initial_share_early(double tau) const {
+  // The closed form of the disc without an edge needs a = (m + l + 1) / 2 > 0 at every time.
+  return shape_->m + p_.l + 1.0 > 0.0 && z0_ * z0_ / (4.0 * tau) >= EARLY_EXPONENT;
+}
 
 bool disc_model::supply_share_early(double tau) const {
   const double since = tau - supply_->first_change;
@@ -578,7 +581,11 @@ double disc_model::infinite_disc_rate(double tau) const {
   // (s_out <= a + 1), the upper one once it has passed the centre (s_in >= a + 1),
   // and across the peak of the integrand both ends of Gamma(a) taken apart.
   double log_share;
-  if (s_out <= a + 1.0) {
+  if (a <= 0.0) {
+    // A surface density as steep as r^-2.5 or steeper: only the upper function exists.
+    const double inner = log_upper_gamma(a, s_in);
+    log_share = inner + std::log(-std::expm1(log_upper_gamma(a, s_out) - inner));
+  } else if (s_out <= a + 1.0) {
     const double outer = log_lower_gamma(a, s_out);
     log_share = outer + std::log(-std::expm1(log_lower_gamma(a, s_in) - outer));
   } else if (s_in >= a + 1.0) {
