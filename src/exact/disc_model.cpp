@@ -15,13 +15,14 @@
 #include "exact/errors.h"
 #include "exact/projections.h"
 #include "model/constants.h"
+#include "model/parameter_values.h"
+#include "model/settings.h"
+#include "model/viscosity.h"
 
 namespace velmora {
 
 namespace {
 
-constexpr double KAPPA_NUMERATOR = 16.0;  // kappa^2 = 16 l^2 / (3 nu0 (G mass)^(0.5/l))
-constexpr double KAPPA_DENOMINATOR = 3.0;
 
 // Right after a change of the supply (elapsed time below ASYMPTOTIC_SPAN
 // z_0^2 texp) the change has not yet reached the centre: its influence there
@@ -110,21 +111,118 @@ struct derived {
 };
 
 derived derive(const disc_parameters& p, double z0) {
-  const double l = p.l;
-  const double Gm = phys::G * p.mass;
-  derived d{};
-  // texp times nu0: (l / z_0)^2 (16/3) r_out^(0.5/l)
-  const double texp_nu0 = std::pow(l / z0, 2) * phys::sixteen_thirds * std::pow(p.r_out_disk, 0.5 / l);
-  if (p.texp == 0.0) {
-    const double nu0 = (l * l * KAPPA_NUMERATOR) / (p.kappa * p.kappa * KAPPA_DENOMINATOR * std::pow(Gm, 0.5 / l));
-    d.texp = texp_nu0 / nu0;
-  } else {
-    d.texp = p.texp * phys::seconds_per_day;
+  const viscous_constants v =
+      derive_viscous_constants(p.l, p.mass, p.r_out_disk, p.texp * phys::seconds_per_day, p.kappa, z0);
+  return {v.texp, v.nu0, v.kappa, std::sqrt(phys::G * p.mass * p.r_out_disk)};
+}
+
+
+// ---- derived quantities out of range, blamed on the quantity given ----------
+//
+// texp, nu0, kappa, hout and the initial torque are products of powers of the
+// given quantities. When one of them leaves the range of a double, the
+// refusal names the given quantity that pushed it there: each given quantity
+// contributes its exponent times ln(value / reference) to the logarithm of
+// the derived one, the reference being an ordinary X-ray nova (the disc of
+// examples/default.par), so an ordinary value contributes about nothing; an
+// overflow is blamed on the largest contribution, an underflow to 0 on the
+// most negative, a nan on the largest in size.
+
+constexpr double REFERENCE_MASS = 1.989e34;       // g, 10 solar masses
+constexpr double REFERENCE_RADIUS = 1e11;         // cm
+constexpr double REFERENCE_DISC_MASS = 1e25;      // g
+constexpr double REFERENCE_TEXP = 30.0 * phys::seconds_per_day;  // s
+
+struct share {
+  const char* name;  // the given quantity (a keyword)
+  double value;      // its value, as given
+  double log;        // its contribution to the logarithm of the derived quantity
+};
+
+struct shares {
+  std::vector<share> of;
+  shares& add(const char* name, double value, double log) {
+    for (share& s : of)
+      if (std::string(s.name) == name) {
+        s.log += log;
+        return *this;
+      }
+    of.push_back({name, value, log});
+    return *this;
   }
-  d.nu0 = texp_nu0 / d.texp;
-  d.kappa = std::sqrt((l * l * KAPPA_NUMERATOR) / (d.nu0 * KAPPA_DENOMINATOR * std::pow(Gm, 0.5 / l)));
-  d.hout = std::sqrt(Gm * p.r_out_disk);
-  return d;
+  shares& add(const shares& other, double factor) {
+    for (const share& s : other.of) add(s.name, s.value, factor * s.log);
+    return *this;
+  }
+};
+
+// The given quantity to blame for a derived quantity that is `overflow`ing
+// (true), underflowing to 0 (false), or nan (largest contribution in size).
+const share& culprit(const shares& s, double derived_value) {
+  const share* best = &s.of.front();
+  for (const share& c : s.of) {
+    if (std::isnan(derived_value) ? std::fabs(c.log) > std::fabs(best->log)
+                                  : derived_value == 0.0 ? c.log < best->log : c.log > best->log)
+      best = &c;
+  }
+  return *best;
+}
+
+void require_in_range(const char* derived_name, double v, const shares& s) {
+  if (std::isfinite(v) && v > 0.0) return;
+  const share& c = culprit(s, v);
+  refuse(c.name, message_text("%s = %.17g is out of range: the derived %s is %.17g", c.name, c.value, derived_name, v));
+}
+
+void check_derived(const disc_parameters& p, double z0, const derived& d, double norm) {
+  const double l = p.l;
+  const double radius = std::log(p.r_out_disk / REFERENCE_RADIUS);
+  const double mass = std::log(p.mass / REFERENCE_MASS);
+  // texp: as given, or (l/z_0)^2 (16/3) r_out^(0.5/l) 3 kappa^2 (G mass)^(0.5/l) / (16 l^2).
+  shares texp;
+  if (p.texp != 0.0) {
+    texp.add("texp", p.texp, std::log(p.texp * phys::seconds_per_day / REFERENCE_TEXP));
+  } else {
+    const double reference_kappa =
+        derive_viscous_constants(l, REFERENCE_MASS, REFERENCE_RADIUS, REFERENCE_TEXP, 0.0, z0).kappa;
+    texp.add("r_out_disk", p.r_out_disk, 0.5 / l * radius)
+        .add("kappa", p.kappa, 2.0 * std::log(p.kappa / reference_kappa))
+        .add("mass", p.mass, 0.5 / l * mass);
+  }
+  require_in_range("texp (s)", d.texp, texp);
+  // nu0 = (l/z_0)^2 (16/3) r_out^(0.5/l) / texp
+  shares nu0;
+  nu0.add("r_out_disk", p.r_out_disk, 0.5 / l * radius).add(texp, -1.0);
+  require_in_range("nu0", d.nu0, nu0);
+  // kappa = (16 l^2 / (3 nu0 (G mass)^(0.5/l)))^(1/2)
+  shares kappa;
+  kappa.add(nu0, -0.5).add("mass", p.mass, -0.25 / l * mass);
+  require_in_range("kappa", d.kappa, kappa);
+  // hout = (G mass r_out)^(1/2)
+  shares hout;
+  hout.add("mass", p.mass, 0.5 * mass).add("r_out_disk", p.r_out_disk, 0.5 * radius);
+  require_in_range("hout", d.hout, hout);
+  if (p.mdisk == 0.0) return;
+  // The initial torque, (hout / 2 pi) (mdisk / texp) 8 l^2 (2 + sigma_index) / (z_0^2 norm) x^q
+  // on the initial matter, q = 4 l (2 + sigma_index) + 2 l - 2, at its largest: at the matter's
+  // outer edge for q >= 0, else at its inner edge (not inside MINX, where the meshes end).
+  const double index = density_index(p);
+  const double q = 4.0 * l * index + 2.0 * l - 2.0;
+  const bool inner = q < 0.0;
+  const double edge = inner ? std::max(p.r_ign_in, std::pow(MINX, 4.0 * l)) : std::min(1.0, p.r_ign_out);
+  const double log_peak = std::log(d.hout / phys::two_pi) + std::log(p.mdisk) - std::log(d.texp) +
+                          std::log(std::fabs(8.0 * l * l * index / (z0 * z0 * norm))) + q * 0.25 / l * std::log(edge);
+  if (std::isfinite(log_peak) && log_peak < std::log(std::numeric_limits<double>::max()) && std::isfinite(p.mdisk / d.texp))
+    return;
+  shares torque;
+  torque.add(hout, 1.0)
+      .add("mdisk", p.mdisk, std::log(p.mdisk / REFERENCE_DISC_MASS))
+      .add(texp, -1.0)
+      .add("sigma_index", p.sigma_index, std::log(std::fabs(index / norm)))
+      .add(inner ? "r_ign_in" : "r_ign_out", inner ? p.r_ign_in : p.r_ign_out, q * 0.25 / l * std::log(edge));
+  const share& c = culprit(torque, std::isnan(log_peak) ? NAN : INFINITY);
+  refuse(c.name, message_text("%s = %.17g is out of range: the initial torque would reach 10^%.1f g cm^2/s^2", c.name,
+                              c.value, log_peak / std::log(10.0)));
 }
 
 }  // namespace
@@ -154,17 +252,32 @@ void check_with_first_zero(const disc_parameters& p, double z0) {
   if (p.texp == 0.0 && !(std::isfinite(p.kappa) && p.kappa > 0.0))
     refuse("kappa", message_text("kappa = %.17g must be finite and positive when texp is 0", p.kappa));
   const derived d = derive(p, z0);
-  if (!(std::isfinite(d.texp) && d.texp > 0.0))
-    refuse("texp", message_text("texp = %.17g s (derived) must be finite and positive", d.texp));
-  if (!(std::isfinite(d.nu0) && d.nu0 > 0.0)) refuse("texp", message_text("nu0 = %.17g (derived) must be finite and positive", d.nu0));
-  if (!(std::isfinite(d.kappa) && d.kappa > 0.0))
-    refuse("kappa", message_text("kappa = %.17g (derived) must be finite and positive", d.kappa));
-  if (!std::isfinite(p.mdisk / d.texp * density_index(p) / norm))
-    refuse("mdisk", message_text("mdisk = %.17g: the initial torque is out of range (texp = %.17g s)", p.mdisk, d.texp));
-  if (p.flag_outer == 1) require_finite_non_negative("mdot_out", p.mdot_out);
+  check_derived(p, z0, d, norm);
+  if (p.flag_outer == 1) {
+    require_finite_non_negative("mdot_out", p.mdot_out);
+    if (p.mdot_out > MAX_SUPPLY_RATE)
+      refuse("mdot_out", message_text("mdot_out = %.17g g/s is above %g g/s, the most a supply may carry", p.mdot_out,
+                                      MAX_SUPPLY_RATE));
+  }
 }
 
 }  // namespace
+
+disc_parameters disc_parameters_of(const parameter_values& v) {
+  disc_parameters p;
+  p.mass = v.mass;
+  p.mdisk = v.mdisk;
+  p.r_out_disk = v.r_out_disk;
+  p.l = v.l;
+  p.r_ign_in = v.r_ign_in;
+  p.r_ign_out = v.r_ign_out;
+  p.sigma_index = v.sigma_index;
+  p.texp = v.texp;
+  p.kappa = v.kappa;
+  p.flag_outer = v.flag_outer;
+  p.mdot_out = v.mdot_out;
+  return p;
+}
 
 void check_parameters(const disc_parameters& p) {
   check_order(p.l);

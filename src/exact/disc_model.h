@@ -33,6 +33,8 @@
 #include "exact/laplace_rate.h"
 #include "exact/supply_history.h"
 
+struct parameter_values;  // model/parameter_values.h
+
 namespace velmora {
 
 // The quantities of a parameter file, in its units.
@@ -51,7 +53,15 @@ struct disc_parameters {
   std::shared_ptr<const supply_history> supply;  // flag_outer 2; null: the built-in supply law
 };
 
-// Throws invalid_parameter for the first quantity the model cannot use.
+// The model's quantities among the values a parameter file gives, in its
+// units. No supply table is read: with flag_outer 2 and a supply_file the
+// caller hands the table's history over in `supply`.
+disc_parameters disc_parameters_of(const parameter_values& v);
+
+// Throws invalid_parameter for the first quantity the model cannot use: the
+// given quantities each in their own range first, then the derived ones
+// (texp, nu0, kappa, hout, the initial torque), a derived one out of range
+// blamed on the given quantity that pushed it there.
 void check_parameters(const disc_parameters& p);
 
 class disc_model {

@@ -27,17 +27,15 @@
 #include <optional>
 #include <utility>
 
+#include "exact/errors.h"
+#include "model/supply_law.h"
+
 namespace velmora {
 
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-// The built-in law: amplitudes (g/s), its time constant (s) and the length of its ramp (s).
-constexpr double BUILTIN_EARLY_AMPLITUDE = 1e18;
-constexpr double BUILTIN_LATE_AMPLITUDE = 4e18;
-constexpr double BUILTIN_TIME_CONSTANT = 30.0 * SECONDS_PER_DAY;
-constexpr double BUILTIN_RAMP = 1.0 * SECONDS_PER_DAY;
 
 // Below this x the Taylor series of h up to x^6 is exact to rounding (the next term, x^7/362880, is below
 // 5e-15 of h); above it x + expm1(-x) loses at most a few parts in 1e15 to cancellation.
@@ -163,19 +161,16 @@ supply_history supply_history::constant(double rate) {
   return h;
 }
 
-supply_history supply_history::builtin_law() { return builtin_law(BUILTIN_TIME_CONSTANT); }
+supply_history supply_history::builtin_law() { return builtin_law(builtin_supply::TIME_CONSTANT); }
 
-// The same boundaries and values as the program's law: the ramp [t1, t2)
-// with t2 = 2 T and t1 = t2 - 1 day, from 1e18 exp(-t1/T) to 4e18 exp(-t2/T).
+// The law's own ramp (model/supply_law.h): the ramp [t1, t2) between the
+// exponential pieces.
 supply_history supply_history::builtin_law(double time_constant) {
-  const double t2 = 2.0 * time_constant;
-  const double t1 = t2 - BUILTIN_RAMP;
-  const double rate1 = BUILTIN_EARLY_AMPLITUDE * std::exp(-t1 / time_constant);
-  const double rate2 = BUILTIN_LATE_AMPLITUDE * std::exp(-t2 / time_constant);
+  const builtin_supply::ramp r = builtin_supply::ramp_of(time_constant);
   supply_history h;
-  h.pieces_ = {exponential_piece(0.0, t1, BUILTIN_EARLY_AMPLITUDE, time_constant),
-               linear_piece(t1, t2, rate1, (rate2 - rate1) / (t2 - t1)),
-               exponential_piece(t2, INF, rate2, time_constant)};
+  h.pieces_ = {exponential_piece(0.0, r.t1, builtin_supply::EARLY_AMPLITUDE, time_constant),
+               linear_piece(r.t1, r.t2, r.rate1, r.slope()),
+               exponential_piece(r.t2, INF, r.rate2, time_constant)};
   h.sum_masses();
   return h;
 }
@@ -317,6 +312,12 @@ std::string supply_table_path(const std::string& parameter_file, const std::stri
   const std::size_t slash = parameter_file.rfind('/');
   if (slash == std::string::npos) return supply_file;
   return parameter_file.substr(0, slash + 1) + supply_file;
+}
+
+void check_supply_file_mode(const std::string& supply_file, int flag_outer) {
+  if (supply_file.empty() || !(flag_outer == 0 || flag_outer == 1)) return;
+  refuse("supply_file", message_text("supply_file = %.400s needs flag_outer = 2 (the outer supply from a table), not "
+                                     "flag_outer = %d", supply_file.c_str(), flag_outer));
 }
 
 supply_history read_supply_table(const std::string& path) {

@@ -121,4 +121,9 @@ supply_history read_supply_table(const std::string& path);
 // relative one in the parameter file's folder (as the file is named).
 std::string supply_table_path(const std::string& parameter_file, const std::string& supply_file);
 
+// Refuses (invalid_parameter naming supply_file) a supply table given with
+// flag_outer 0 or 1, where it would be silently ignored: a table is the
+// supply law of mode 2. An empty supply_file is no table.
+void check_supply_file_mode(const std::string& supply_file, int flag_outer);
+
 }  // namespace velmora

@@ -1,5 +1,5 @@
-// The parameter file: entries "value # keyword", read into the model record
-// and the run settings.
+// The parameter file: entries "value # keyword", read into the values of
+// the model and the run.
 //
 // The scan is that of the C format "%s # %s\n": skip white space and read a
 // value token; skip white space; if the next character is '#', take it, skip
@@ -14,8 +14,7 @@
 // it most likely means), a value glued to '#' (one token, so no entry), a
 // keyword whose value is not a number. Plain comment words stay silent.
 //
-// After the scan, r_ign_in and r_ign_out are converted from units of
-// r_out_disk to cm and texp from days to seconds.
+// The values stay in the file's units; the reader writes no global.
 #include "model/parameters.h"
 
 #include <algorithm>
@@ -27,7 +26,6 @@
 #include <cstring>
 #include <string>
 
-#include "model/gmodel.h"
 #include "model/settings.h"
 #include "output/fatal.h"
 
@@ -154,7 +152,7 @@ bool convert_int(const entry& e, const parameter_keyword& k, int* destination, r
   return true;
 }
 
-bool store(const entry& e, gmodel* mod, refusal_text& why, const reader_warning& warn) {
+bool store(const entry& e, parameter_values& values, refusal_text& why, const reader_warning& warn) {
   const parameter_keyword* k = find_keyword(e.keyword.data());
   if (k == nullptr) {
     const parameter_keyword* near = nearest_keyword(e.keyword.data());
@@ -165,7 +163,7 @@ bool store(const entry& e, gmodel* mod, refusal_text& why, const reader_warning&
       warn_about(warn, e.keyword_line, "%.*s: not a keyword; the entry is skipped", SHOWN_PREFIX, e.keyword.data());
     return true;
   }
-  const keyword_destination d = k->destination(mod);
+  const keyword_destination d = k->destination(&values);
   if (auto* real = std::get_if<double*>(&d)) return convert_double(e, *k, *real, warn);
   if (auto* integer = std::get_if<int*>(&d)) return convert_int(e, *k, *integer, why, warn);
   auto* text = std::get<std::array<char, NAME_CAPACITY>*>(d);
@@ -203,7 +201,7 @@ int tolerated_edits(const char* keyword) {
 }  // namespace
 
 keyword_kind kind_of(const parameter_keyword& k) {
-  gmodel probe{};
+  parameter_values probe{};
   const keyword_destination d = k.destination(&probe);
   if (std::holds_alternative<double*>(d)) return keyword_kind::real;
   if (std::holds_alternative<int*>(d)) return keyword_kind::integer;
@@ -229,7 +227,7 @@ const parameter_keyword* nearest_keyword(const char* word) {
   return best;
 }
 
-bool scan_parameter_entries(FILE* IN, gmodel* mod, refusal_text& why, const reader_warning& warn) {
+bool scan_parameter_entries(FILE* IN, parameter_values& values, refusal_text& why, const reader_warning& warn) {
   source in{IN};
   entry e;
   while (true) {
@@ -247,21 +245,8 @@ bool scan_parameter_entries(FILE* IN, gmodel* mod, refusal_text& why, const read
                  e.value.data());
       return true;
     }
-    if (!store(e, mod, why, warn)) return false;
+    if (!store(e, values, why, warn)) return false;
   }
-}
-
-void convert_parameter_units(gmodel* mod) {
-  mod->r_ign_in = mod->r_ign_in * mod->r_out_disk;
-  mod->r_ign_out = mod->r_out_disk * mod->r_ign_out;
-  mod->texp = phys::seconds_per_day * mod->texp;
-}
-
-bool scan_parameters(FILE* IN, gmodel* mod, refusal_text& why, const reader_warning& warn) {
-  const bool accepted = scan_parameter_entries(IN, mod, why, warn);
-  std::fclose(IN);
-  if (accepted) convert_parameter_units(mod);
-  return accepted;
 }
 
 void print_reader_warning(FILE* stream, const char* file, int line, const char* text) {
@@ -275,15 +260,4 @@ void close_parameter_file(FILE* IN, const char* file) {
   console_error_begins();
   std::printf(" Cannot read file %s: %s\n", file, std::strerror(read_error));
   err_m(exit_status::file);
-}
-
-void read_parameters(FILE* IN, gmodel* mod) {
-  refusal_text why{};
-  const std::string file(filename.data());
-  const bool accepted = scan_parameter_entries(IN, mod, why, [&file](int line, const char* text) {
-    print_reader_warning(stderr, file.c_str(), line, text);
-  });
-  close_parameter_file(IN, file.c_str());
-  if (!accepted) refuse_model("%s", why.data());
-  convert_parameter_units(mod);
 }

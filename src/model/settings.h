@@ -1,13 +1,16 @@
 // Run settings and numerical knobs of velmora.
 //
-// The upper-case settings are the run's constants: the parameter file fills
-// MIN_TIME, MAX_TIME, NUM_TIME, save and NAME; the set-up fills r_inner_dotM
+// The upper-case settings are the run's constants: the driver fills
+// MIN_TIME, MAX_TIME, NUM_TIME, save, fast, NAME and SUPPLY_FILE once from
+// the values the parameter file gave (run/driver.h, fill_run_record); the set-up fills r_inner_dotM
 // and rescales the two times to seconds. PRECISION and MINX never change.
 // Every other number that steers the numerics is named here, once.
 #pragma once
 
 #include <array>
 #include <cstddef>
+
+#include "model/supply_law.h"
 
 // ---- fixed numerical settings ---------------------------------------------
 constexpr double PRECISION = 0.001;  // relative tolerance of every adaptive integral; step of the numerical derivatives
@@ -44,14 +47,14 @@ extern double r_inner_dotM;  // evaluation radius, units of r_out_disk
 extern double MAX_TIME;      // last output time: units of texp in the file, s after set-up
 extern double MIN_TIME;      // first output time: units of texp in the file, s after set-up
 extern int NUM_TIME;         // number of output times
-extern std::array<char, NAME_CAPACITY> filename;  // parameter-file name, later the accretion-rate file name
+extern std::array<char, NAME_CAPACITY> filename;  // parameter-file name of the run
 extern std::array<char, NAME_CAPACITY> NAME;      // run name, part of every data-file name
 extern std::array<char, NAME_CAPACITY> SUPPLY_FILE;  // table of the outer supply for flag_outer 2; empty: the built-in law
 extern int save;             // 1 or more: a torque profile per output time
 extern int fast;             // 1 or more: every torque value from the series coefficients, no radial integral
 extern double texp_m94;      // time constant of the outer supply law, s (30 days)
 extern int check_only;       // 1 under velmora --check: the set-up is judged, nothing computed; tables stay quiet
-constexpr double SUPPLY_TIME_START = 2592000.0;  // start value of texp_m94: 30 days
+constexpr double SUPPLY_TIME_START = builtin_supply::TIME_CONSTANT;  // start value of texp_m94: 30 days
 
 // ---- utility globals --------------------------------------------------------
 extern std::array<char, NAME_CAPACITY> __filename;         // file being opened

@@ -33,10 +33,10 @@
 
 #include "exact/disc_model.h"
 #include "exact/errors.h"
+#include "exact/output_times.h"
 #include "exact/plausibility.h"
 #include "exact/supply_history.h"
 #include "model/constants.h"
-#include "model/gmodel.h"
 #include "model/parameters.h"
 #include "model/settings.h"
 #include "python/interruptible.h"
@@ -215,11 +215,7 @@ disc_model make_model(const disc_parameters& p) {
 
 // The model's parameters with a supply table (or none) in place.
 disc_parameters with_table(disc_parameters p, const std::optional<supply_table>& table) {
-  const char* name = table_keyword().name;
-  if (table && p.flag_outer != 2)
-    throw invalid_parameter(name, std::string(name) + " = " + table->path +
-                                      ": a supply table is used only with flag_outer = 2, not flag_outer = " +
-                                      std::to_string(p.flag_outer));
+  if (table) velmora::check_supply_file_mode(table->path, p.flag_outer);
   p.supply = table ? table->history : nullptr;
   return p;
 }
@@ -258,13 +254,13 @@ int integer_argument(const py::handle& value, const char* name) {
 
 // ---- the model's keywords, as the parameter file's table gives them ------------
 //
-// The table addresses each keyword's value in the original algorithm's
-// record (gmodel) in the file's units. The model's parameters pass through
+// The table addresses each keyword's value in the reader's record
+// (parameter_values) in the file's units. The model's parameters pass through
 // such a record on their way in and out of Python, so that the table alone
 // says which keywords a Disc takes, of which kind and in which order.
 
-gmodel record_of(const disc_parameters& p) {
-  gmodel m{};
+parameter_values record_of(const disc_parameters& p) {
+  parameter_values m{};
   m.mass = p.mass;
   m.mdisk = p.mdisk;
   m.r_out_disk = p.r_out_disk;
@@ -280,21 +276,7 @@ gmodel record_of(const disc_parameters& p) {
 }
 
 // The model's parameters of a record in the file's units (the supply table apart).
-disc_parameters parameters_of_record(const gmodel& m) {
-  disc_parameters p;
-  p.mass = m.mass;
-  p.mdisk = m.mdisk;
-  p.r_out_disk = m.r_out_disk;
-  p.l = m.l;
-  p.r_ign_in = m.r_ign_in;
-  p.r_ign_out = m.r_ign_out;
-  p.sigma_index = m.sigma_index;
-  p.texp = m.texp;
-  p.kappa = m.kappa;
-  p.flag_outer = m.flag_outer;
-  p.mdot_out = m.mdot_out;
-  return p;
-}
+disc_parameters parameters_of_record(const parameter_values& m) { return velmora::disc_parameters_of(m); }
 
 // A model keyword of the table whose value is a number (the supply table's is a path).
 bool numeric_model_keyword(const parameter_keyword& k) { return k.model && kind_of(k) != keyword_kind::text; }
@@ -312,13 +294,13 @@ const parameter_keyword& model_keyword(const std::string& word, const char* func
 }
 
 // Sets a numeric model keyword of the record, checking the argument's type by name.
-void set_model_value(const parameter_keyword& k, gmodel& m, const py::handle& value) {
+void set_model_value(const parameter_keyword& k, parameter_values& m, const py::handle& value) {
   const keyword_destination d = k.destination(&m);
   if (auto* real = std::get_if<double*>(&d)) **real = real_argument(value, k.name);
   else if (auto* integer = std::get_if<int*>(&d)) **integer = integer_argument(value, k.name);
 }
 
-py::object model_value(const parameter_keyword& k, gmodel& m) {
+py::object model_value(const parameter_keyword& k, parameter_values& m) {
   const keyword_destination d = k.destination(&m);
   if (auto* real = std::get_if<double*>(&d)) return py::float_(**real);
   return py::int_(**std::get_if<int*>(&d));
@@ -333,7 +315,7 @@ struct model_arguments {
 
 model_arguments arguments_of(const py::dict& given, const disc_parameters& base, std::optional<supply_table> table,
                              const char* function) {
-  gmodel m = record_of(base);
+  parameter_values m = record_of(base);
   for (const auto& item : given) {
     const std::string word = py::str(item.first).cast<std::string>();
     const parameter_keyword& k = model_keyword(word, function);
@@ -363,28 +345,6 @@ std::string keyword_of_refusal(const std::string& why) {
   return why.substr(colon + 2, equals - colon - 2);
 }
 
-[[noreturn]] void refuse_run(const char* keyword, const std::string& why) {
-  throw invalid_parameter(keyword, std::string(keyword) + " = " + why);
-}
-
-// The checks of the program's set-up on the output times: the first must be
-// finite and positive when there is one, the last too when there are two or
-// more, and both finite in seconds.
-void check_run_settings(const run_settings& run, double texp_seconds) {
-  char buffer[200];
-  auto finite_positive = [](double v) { return std::isfinite(v) && v > 0.0; };
-  std::snprintf(buffer, sizeof buffer, "%.17g must be finite and positive for NUM_TIME = %d", run.min_time, run.num_time);
-  if (run.num_time >= 1 && !finite_positive(run.min_time)) refuse_run("MIN_TIME", buffer);
-  if (run.num_time >= 2) {
-    std::snprintf(buffer, sizeof buffer, "%.17g must be finite and positive for NUM_TIME = %d", run.max_time, run.num_time);
-    if (!finite_positive(run.max_time)) refuse_run("MAX_TIME", buffer);
-  }
-  std::snprintf(buffer, sizeof buffer, "%.17g texp is out of range in seconds (texp = %.17g s)", run.min_time, texp_seconds);
-  if (run.num_time >= 1 && !std::isfinite(run.min_time * texp_seconds)) refuse_run("MIN_TIME", buffer);
-  std::snprintf(buffer, sizeof buffer, "%.17g texp is out of range in seconds (texp = %.17g s)", run.max_time, texp_seconds);
-  if (run.num_time >= 2 && !std::isfinite(run.max_time * texp_seconds)) refuse_run("MAX_TIME", buffer);
-}
-
 using file_owner = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 [[noreturn]] void raise_os_error(int error, const std::string& path) {
@@ -397,45 +357,39 @@ using file_owner = std::unique_ptr<FILE, int (*)(FILE*)>;
 // in the file's units (a missing one 0 or empty), the run settings and the
 // reader's warnings on dropped entries.
 struct scanned_file {
-  gmodel mod{};
+  parameter_values read{};
   run_settings run;
-  std::string supply_file;
   py::dict values;
   std::vector<std::pair<int, std::string>> warnings;
 };
 
-// Scans a parameter file with the program's own reader. The reader fills the
-// run settings, which are globals of this module's copy of the program's
-// code: it runs with the GIL held (never concurrently), and the globals are
-// reset before and after, so nothing carries over from one file to the next.
-// A file that cannot be opened or read (a directory) raises OSError; one the
-// reader refuses, ParameterError naming the keyword.
+// Scans a parameter file with the program's own reader, which returns the
+// values and writes no global. A file that cannot be opened or read (a
+// directory) raises OSError; one the reader refuses, ParameterError naming
+// the keyword.
 scanned_file scan_file(const std::string& path) {
   errno = 0;
   file_owner in(std::fopen(path.c_str(), "r"), &std::fclose);
   if (!in) raise_os_error(errno, path);
   scanned_file out;
   refusal_text why{};
-  reset_run_settings();
   errno = 0;
-  const bool accepted = scan_parameter_entries(in.get(), &out.mod, why, [&out](int line, const char* text) {
+  const bool accepted = scan_parameter_entries(in.get(), out.read, why, [&out](int line, const char* text) {
     out.warnings.emplace_back(line, text);
   });
   const int read_error = std::ferror(in.get()) ? (errno != 0 ? errno : EIO) : 0;
   for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
-    const keyword_destination d = k.destination(&out.mod);
+    const keyword_destination d = k.destination(&out.read);
     if (auto* real = std::get_if<double*>(&d)) out.values[k.name] = **real;
     else if (auto* integer = std::get_if<int*>(&d)) out.values[k.name] = **integer;
     else out.values[k.name] = file_name_of(std::get<std::array<char, NAME_CAPACITY>*>(d)->data());
   }
-  out.run.min_time = MIN_TIME;
-  out.run.max_time = MAX_TIME;
-  out.run.num_time = NUM_TIME;
-  out.run.save = save;
-  out.run.fast = fast;
-  out.run.name = NAME.data();
-  out.supply_file = SUPPLY_FILE.data();
-  reset_run_settings();
+  out.run.min_time = out.read.min_time;
+  out.run.max_time = out.read.max_time;
+  out.run.num_time = out.read.num_time;
+  out.run.save = out.read.save;
+  out.run.fast = out.read.fast;
+  out.run.name = out.read.name.data();
   if (read_error != 0) raise_os_error(read_error, path);
   if (!accepted) throw invalid_parameter(keyword_of_refusal(why.data()), path + ": " + why.data());
   return out;
@@ -462,17 +416,18 @@ py::dict read_parameter_file(const py::object& path_argument) {
 Disc from_file(const py::object& path_argument) {
   const std::string path = required_path(path_argument, "path");
   scanned_file file = scan_file(path);
-  const gmodel& mod = file.mod;
   run_settings run = file.run;
-  run.texp_seconds = mod.texp * phys::seconds_per_day;  // as the program's set-up converts it
-  const disc_parameters p = parameters_of_record(mod);
-  const std::string supply_path = velmora::supply_table_path(path, file.supply_file);  // as the program finds it
+  run.texp_seconds = phys::seconds_per_day * file.read.texp;  // as the program's set-up converts it
+  const disc_parameters p = velmora::disc_parameters_of(file.read);
+  const std::string supply_file = file.read.supply_file.data();
+  velmora::check_supply_file_mode(supply_file, p.flag_outer);  // before the table is read, as the program does
+  const std::string supply_path = velmora::supply_table_path(path, supply_file);  // as the program finds it
   std::optional<supply_table> table;
   if (!supply_path.empty()) table = read_table(supply_path);
   warn_implausible(p);
   py::gil_scoped_release release;
   const disc_model model = make_model(with_table(p, table));
-  check_run_settings(run, model.texp_seconds());
+  velmora::check_output_times(run.min_time, run.max_time, run.num_time, model.texp_seconds());
   return Disc(model, std::move(table), run);
 }
 
@@ -639,7 +594,7 @@ py::object per_time_and_point(const Disc& d, const vector_input& points, const v
 // The model keywords in the table's order, in the file's units; the supply
 // table by the path it was given (None: none).
 py::dict parameters_of(const Disc& d) {
-  gmodel m = record_of(d.model().parameters());
+  parameter_values m = record_of(d.model().parameters());
   py::dict out;
   for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
     if (numeric_model_keyword(k)) out[k.name] = model_value(k, m);
@@ -655,18 +610,16 @@ py::object run_settings_of(const Disc& d) {
                   "fast"_a = r.fast, "name"_a = r.name);
 }
 
-// The program's output times: t_i = MIN_TIME step^i, step = (MAX_TIME/MIN_TIME)^(1/(NUM_TIME-1)), in s.
+// The program's output times (exact/output_times.h), in s.
 py::array_t<double> output_times(const Disc& d) {
   if (!d.run()) throw py::value_error("output_times(): this model was not read from a parameter file");
   const run_settings& r = *d.run();
   // The run scales the times by its own texp (s), the file's days times
   // 86400: the same number as the model's, or one rounding away.
   const double texp = r.texp_seconds != 0.0 ? r.texp_seconds : d.model().texp_seconds();
-  const double min_time = r.min_time * texp;
-  const double max_time = r.max_time * texp;
-  const double step = std::pow(max_time / min_time, 1.0 / (static_cast<double>(r.num_time) - 1.0));
-  py::array_t<double> out(std::max(r.num_time, 0));
-  for (int i = 0; i < r.num_time; ++i) out.mutable_data()[i] = min_time * std::pow(step, static_cast<double>(i));
+  const std::vector<double> t = velmora::output_times(r.min_time * texp, r.max_time * texp, r.num_time);
+  py::array_t<double> out(static_cast<py::ssize_t>(t.size()));
+  std::copy(t.begin(), t.end(), out.mutable_data());
   return out;
 }
 
@@ -831,7 +784,7 @@ PYBIND11_MODULE(_velmora, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const invalid_parameter& e) {
-      // The message names the parameter ("texp: nu0 = inf ..." where the core names a derived constant).
+      // The message names the parameter (the core's always start "<parameter> = "; others get it as a prefix).
       std::string message = e.what();
       if (!e.parameter().empty() && message.find(e.parameter() + " = ") == std::string::npos &&
           message.rfind(e.parameter() + ": ", 0) != 0)

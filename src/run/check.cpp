@@ -30,8 +30,8 @@ std::string format_real(double v) {
   return text;
 }
 
-std::string format_value(const parameter_keyword& k, gmodel* mod) {
-  const keyword_destination d = k.destination(mod);
+std::string format_value(const parameter_keyword& k, parameter_values* values) {
+  const keyword_destination d = k.destination(values);
   if (auto* real = std::get_if<double*>(&d)) return format_real(**real);
   if (auto* integer = std::get_if<int*>(&d)) return std::to_string(**integer);
   const char* text = std::get<std::array<char, NAME_CAPACITY>*>(d)->data();
@@ -86,7 +86,8 @@ int check_parameter_file(const char* name) {
   const bool identified = fstat(fileno(IN), &parameter_file) == 0;
   std::vector<std::string> warnings;
   refusal_text why{};
-  const bool accepted = scan_parameter_entries(IN, &mod, why, [&warnings, name](int line, const char* text) {
+  parameter_values values{};
+  const bool accepted = scan_parameter_entries(IN, values, why, [&warnings, name](int line, const char* text) {
     char buf[2 * NAME_CAPACITY + 64];
     std::snprintf(buf, sizeof buf, "warning: %s line %d: %s", name, line, text);
     warnings.emplace_back(buf);
@@ -94,8 +95,7 @@ int check_parameter_file(const char* name) {
   close_parameter_file(IN, name);
 
   std::vector<named_value> keywords;
-  for (const parameter_keyword& k : PARAMETER_KEYWORDS) keywords.push_back({k.name, format_value(k, &mod), k.unit});
-  const double texp_in_file = mod.texp, kappa_in_file = mod.kappa;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) keywords.push_back({k.name, format_value(k, &values), k.unit});
   bool plausibility_judged = false;
 
   std::vector<named_value> derived;
@@ -103,17 +103,17 @@ int check_parameter_file(const char* name) {
   if (!accepted) {
     status = exit_status::invalid_model;
   } else {
-    convert_parameter_units(&mod);
+    fill_run_record(values, &mod);
     if (!check_order_of_model(&mod, why)) {
       status = exit_status::invalid_model;
     } else {
       double rms = 0.0;
-      const time_range_in_file times = derive_model_constants(&mod, &rms);
+      derive_model_constants(&mod, &rms);
       // The set-up derives texp from kappa when texp is 0, and kappa from texp always.
-      if (texp_in_file == 0.0) set_value(keywords, "texp", mod.texp / phys::seconds_per_day);
+      if (values.texp == 0.0) set_value(keywords, "texp", mod.texp / phys::seconds_per_day);
       set_value(keywords, "kappa", mod.kappa);
       derived = derived_constants(&mod, rms);
-      if (!check_model(&mod, times, why)) status = exit_status::invalid_model;
+      if (!check_model(&mod, values, why)) status = exit_status::invalid_model;
       plausibility_judged = status == exit_status::ok;
       const std::string clash = identified && status == exit_status::ok ? data_file_over_parameter_file(parameter_file) : "";
       std::string table_problem;
@@ -136,7 +136,7 @@ int check_parameter_file(const char* name) {
   print_lines("keywords: the value the run uses, in the unit of the parameter file", keywords);
   if (!derived.empty()) print_lines("derived constants", derived);
   for (const std::string& w : warnings) std::printf("%s\n", w.c_str());
-  if (plausibility_judged) print_plausibility_warnings(stdout, &mod, texp_in_file, kappa_in_file);
+  if (plausibility_judged) print_plausibility_warnings(stdout, values);
   if (status == exit_status::ok)
     std::printf("verdict: ok\n");
   else

@@ -3,6 +3,6 @@
 #include "run/driver.h"
 
 void evol_mdot_in(gmodel* mod) {
-  set_up_model(mod);
-  run_evolution(mod);
+  const parameter_values values = set_up_model(mod);
+  run_evolution(mod, values);
 }

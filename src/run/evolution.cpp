@@ -1,7 +1,6 @@
 // The evolution run: the accretion-rate file "mdotin_<NAME>.dat" over
-// NUM_TIME logarithmically spaced times from MIN_TIME to MAX_TIME (s),
-// t_i = MIN_TIME * step^i with step = (MAX_TIME/MIN_TIME)^(1/(NUM_TIME-1)),
-// each time computed from MIN_TIME rather than by repeated multiplication.
+// NUM_TIME logarithmically spaced times from MIN_TIME to MAX_TIME (s)
+// (exact/output_times.h).
 // The file is locked against other runs of the same name before it is
 // emptied. A torque integral that gives up (numerics/quadrature.h) costs
 // its row's columns 3 and 4 (nan, with a line on standard error) or its
@@ -12,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "exact/errors.h"
+#include "exact/output_times.h"
 #include "model/gmodel.h"
 #include "model/settings.h"
 #include "numerics/gsl_errors.h"
@@ -66,10 +67,8 @@ int failing_row_from_environment() {
 
 }  // namespace
 
-void run_evolution(gmodel* mod) {
+void run_evolution(gmodel* mod, const parameter_values& values) {
   const std::string data_name = rate_file_name();
-  std::snprintf(filename.data(), filename.size(), "%s", data_name.c_str());
-
   std::printf("filename=%s\n", data_name.c_str());
   std::fflush(nullptr);
   std::printf("Result will be in %s\n\n", data_name.c_str());
@@ -81,16 +80,16 @@ void run_evolution(gmodel* mod) {
   flush_data_file(OUT, data_name.c_str());  // a run stopped during its first time still leaves the header
 
   const int failing_row = failing_row_from_environment();
-  const double step = std::pow(MAX_TIME / MIN_TIME, 1.0 / (static_cast<double>(NUM_TIME) - 1.0));
+  const std::vector<double> times = velmora::output_times(MIN_TIME, MAX_TIME, NUM_TIME);
   double abserr = 0.0;
 
-  const velmora::disc_model exact(exact_parameters_of(mod));
+  const velmora::disc_model exact(exact_parameters_of(values));
 
   set_run_context("the initial torque profile", NAN);
   set_initial_F(mod, initial_profile_name());
 
   for (int i = 0; i < NUM_TIME; ++i) {
-    const double t = MIN_TIME * std::pow(step, static_cast<double>(i));
+    const double t = times[static_cast<std::size_t>(i)];
     std::printf(" Now t=%.4f s =%.4f days = %.4f * texp\n", t, t / phys::seconds_per_day, t / mod->texp);
     force_quadrature_failures(i == failing_row);
     if (save >= 1) {
@@ -120,5 +119,5 @@ void run_evolution(gmodel* mod) {
   }
 
   close_data_file(OUT, data_name.c_str());
-  std::printf("Finished. Result is in %s\n\n", filename.data());
+  std::printf("Finished. Result is in %s\n\n", data_name.c_str());
 }

@@ -1,15 +1,8 @@
 // Set-up of a run: the parameter file, the constants of the viscous solution,
 // the evaluation radius and the key press.
 //
-// The viscosity law nu = nu0 r^b, b = 2 - 0.5/l, fixes the viscous time as
-// the e-folding time of the first Bessel mode,
-//   texp = (l / z_0)^2 (16/3) r_out^(0.5/l) / nu0,
-// with z_0 the first zero of J_(l-1); kappa is the same viscosity in the
-// angular-momentum variable of the Green's function,
-//   kappa^2 = 16 l^2 / (3 nu0 (G mass)^(0.5/l)).
-// Either texp (days) or kappa is given in the parameter file; the other
-// follows, and both are then recomputed from texp so that they agree to the
-// last bit with the viscous time the run uses.
+// texp, nu0 and kappa follow from the viscosity law (model/viscosity.h),
+// with the first zero of the run's table.
 //
 // The outer supply of the run is built last, once the model is accepted: a
 // supply table is read then, and a table that cannot be used is refused
@@ -22,12 +15,14 @@
 // The key press is read only when standard input is a terminal.
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include <unistd.h>
 
 #include "model/gmodel.h"
 #include "model/parameters.h"
 #include "model/settings.h"
+#include "model/viscosity.h"
 #include "numerics/gsl_errors.h"
 #include "output/fatal.h"
 #include "output/registered_file.h"
@@ -39,31 +34,36 @@
 #include "solver/supply_law.h"
 #include "tables/bessel_zeros.h"
 
-namespace {
-
-constexpr double KAPPA_NUMERATOR = 16.0;   // 16 l^2 of the kappa relation
-constexpr double KAPPA_DENOMINATOR = 3.0;  // 3 nu0 (G mass)^(0.5/l)
-
-// (l / z_0)^2 (16/3) r_out^(0.5/l): texp times nu0.
-double viscous_time_times_nu0(const gmodel* mod) {
-  return std::pow(mod->l / mod->zeroes[0], 2) * phys::sixteen_thirds * std::pow(mod->r_out_disk, 0.5 / mod->l);
+void fill_run_record(const parameter_values& values, gmodel* mod) {
+  mod->mass = values.mass;
+  mod->mdisk = values.mdisk;
+  mod->r_out_disk = values.r_out_disk;
+  mod->l = values.l;
+  mod->r_ign_in = values.r_ign_in * values.r_out_disk;
+  mod->r_ign_out = values.r_out_disk * values.r_ign_out;
+  mod->sigma_index = values.sigma_index;
+  mod->texp = phys::seconds_per_day * values.texp;
+  mod->kappa = values.kappa;
+  mod->flag_outer = values.flag_outer;
+  mod->mdot_out = values.mdot_out;
+  MIN_TIME = values.min_time;
+  MAX_TIME = values.max_time;
+  NUM_TIME = values.num_time;
+  save = values.save;
+  fast = values.fast;
+  NAME = values.name;
+  SUPPLY_FILE = values.supply_file;
 }
 
-}  // namespace
-
-time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
+void derive_model_constants(gmodel* mod, double* rms_out) {
   mod->r_out_vis = mod->r_out_disk;
   mod->r_mass_out = mod->r_out_disk;
   mod->init_disk_part = 1.0;
   mod->r_mass_in = mod->r_ign_in;
 
   const double l = mod->l;
-  if (mod->texp == 0.0 && mod->kappa != 0.0) {
-    mod->nu0 = (l * l * KAPPA_NUMERATOR) /
-               (mod->kappa * mod->kappa * KAPPA_DENOMINATOR * std::pow(phys::G * mod->mass, 0.5 / l));
+  if (mod->texp == 0.0 && mod->kappa != 0.0)
     get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), nullptr, nullptr, check_only != 0);
-    mod->texp = viscous_time_times_nu0(mod) / mod->nu0;
-  }
 
   if (mod->flag_outer == 2) {
     mod->accr_out = mdot_out_m94;
@@ -77,12 +77,12 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
   get_zeroes(SERIES_LENGTH, l, mod->zeroes.data(), supply_series ? mod->constl1.data() : nullptr,
              supply_series ? mod->constl2.data() : nullptr, check_only != 0);
 
-  mod->nu0 = viscous_time_times_nu0(mod) / mod->texp;
-  mod->kappa = std::sqrt((l * l * KAPPA_NUMERATOR) /
-                         (mod->nu0 * KAPPA_DENOMINATOR * std::pow(phys::G * mod->mass, 0.5 / l)));
+  const viscous_constants v = derive_viscous_constants(l, mod->mass, mod->r_out_disk, mod->texp, mod->kappa, mod->zeroes[0]);
+  mod->texp = v.texp;
+  mod->nu0 = v.nu0;
+  mod->kappa = v.kappa;
 
   mod->a = 1.0;
-  const time_range_in_file times{MIN_TIME, MAX_TIME};
   MIN_TIME = MIN_TIME * mod->texp;
   MAX_TIME = MAX_TIME * mod->texp;
 
@@ -93,21 +93,27 @@ time_range_in_file derive_model_constants(gmodel* mod, double* rms_out) {
   else
     r_inner_dotM = rms / mod->r_out_disk;
   *rms_out = rms;
-  return times;
 }
 
-void set_up_model(gmodel* mod) {
+parameter_values set_up_model(gmodel* mod) {
   set_run_context("the set-up of the model", NAN);
-  FILE* IN = open_registered_file(filename.data(), "r");
+  const std::string file(filename.data());
+  FILE* IN = open_registered_file(file.c_str(), "r");
   struct stat parameter_file {};
   const bool identified = fstat(fileno(IN), &parameter_file) == 0;
-  read_parameters(IN, mod);
+  parameter_values values{};
+  refusal_text why{};
+  const bool accepted = scan_parameter_entries(IN, values, why, [&file](int line, const char* text) {
+    print_reader_warning(stderr, file.c_str(), line, text);
+  });
+  close_parameter_file(IN, file.c_str());
+  if (!accepted) refuse_model("%s", why.data());
+  fill_run_record(values, mod);
   validate_order(mod);
-  const double texp_in_file = mod->texp, kappa_in_file = mod->kappa;  // texp in s here, kappa as given
   double rms = 0.0;
-  const time_range_in_file times = derive_model_constants(mod, &rms);
-  validate_model(mod, times);
-  print_plausibility_warnings(stderr, mod, texp_in_file / phys::seconds_per_day, kappa_in_file);
+  derive_model_constants(mod, &rms);
+  validate_model(mod, values);
+  print_plausibility_warnings(stderr, values);
   if (identified) refuse_overwriting_parameter_file(parameter_file);
   install_run_supply(mod);
 
@@ -119,4 +125,5 @@ void set_up_model(gmodel* mod) {
   // to the caller (a shell loop reading file names, a pipeline), never to us.
   // A quiet run does not ask: the question is not shown.
   if (isatty(STDIN_FILENO) == 1 && !console_is_quiet()) (void)std::getchar();
+  return values;
 }

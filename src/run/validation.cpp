@@ -6,25 +6,17 @@
 #include <cmath>
 
 #include "exact/bessel_modes.h"
+#include "exact/disc_model.h"
 #include "exact/errors.h"
+#include "exact/output_times.h"
+#include "exact/supply_history.h"
 #include "model/gmodel.h"
+#include "model/parameter_values.h"
 #include "model/settings.h"
 #include "output/fatal.h"
-#include "run/exact_model.h"
 #include "run/run_files.h"
 #include "solver/initial_torque.h"
 #include "tables/mesh.h"
-
-namespace {
-
-bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
-
-bool require_finite_positive(const char* what, double value, refusal_text& why) {
-  if (finite_positive(value)) return true;
-  return refuse(why, "Invalid model: %s = %.17g must be finite and positive", what, value);
-}
-
-}  // namespace
 
 void validate_order(const gmodel* mod) {
   refusal_text why{};
@@ -40,57 +32,35 @@ bool check_order_of_model(const gmodel* mod, refusal_text& why) {
   return true;
 }
 
-void validate_model(gmodel* mod, time_range_in_file times) {
+void validate_model(gmodel* mod, const parameter_values& values) {
   refusal_text why{};
-  if (!check_model(mod, times, why)) refuse_model("%s", why.data());
+  if (!check_model(mod, values, why)) refuse_model("%s", why.data());
 }
 
-bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
+bool check_model(gmodel* mod, const parameter_values& values, refusal_text& why) {
   if (!check_run_name(why)) return false;
-  if (mod->flag_outer < 0 || mod->flag_outer > 2)
-    return refuse(why, "Invalid model: flag_outer = %d must be 0, 1 or 2", mod->flag_outer);
-  // A table of the supply is the supply law of mode 2; in another mode it would be silently ignored.
-  if (SUPPLY_FILE[0] != '\0' && mod->flag_outer != 2)
-    return refuse(why,
-                  "Invalid model: supply_file = %.400s needs flag_outer = 2 (the outer supply from a table), "
-                  "not flag_outer = %d",
-                  SUPPLY_FILE.data(), mod->flag_outer);
   if (!check_order_of_model(mod, why)) return false;
-
-  if (!require_finite_positive("mass", mod->mass, why) || !require_finite_positive("r_out_disk", mod->r_out_disk, why) ||
-      !require_finite_positive("texp (derived, s)", mod->texp, why) ||
-      !require_finite_positive("nu0 (derived)", mod->nu0, why) ||
-      !require_finite_positive("kappa (derived)", mod->kappa, why))
-    return false;
-
-  if (NUM_TIME >= 1 && !finite_positive(times.min_time))
-    return refuse(why, "Invalid model: MIN_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.min_time,
-                  NUM_TIME);
-  if (NUM_TIME >= 2) {
-    if (!finite_positive(times.max_time))
-      return refuse(why, "Invalid model: MAX_TIME = %.17g must be finite and positive for NUM_TIME = %d", times.max_time,
-                   NUM_TIME);
+  // The model's physical quantities, given and derived, by the rules of the
+  // exact solution (the module and the tools refuse with the same words).
+  try {
+    velmora::check_parameters(velmora::disc_parameters_of(values));
+  } catch (const velmora::invalid_parameter& e) {
+    return refuse(why, "Invalid model: %s", e.what());
+  }
+  try {
+    velmora::check_supply_file_mode(values.supply_file.data(), values.flag_outer);
+  } catch (const velmora::invalid_parameter& e) {
+    return refuse(why, "Invalid model: %s", e.what());
+  }
+  try {
+    velmora::check_output_times(values.min_time, values.max_time, values.num_time, mod->texp);
+  } catch (const velmora::invalid_parameter& e) {
+    return refuse(why, "Invalid model: %s", e.what());
   }
 
-  // Finite in units of texp can still overflow in seconds (1e306 texp).
-  if (NUM_TIME >= 1 && !std::isfinite(MIN_TIME))
-    return refuse(why, "Invalid model: MIN_TIME = %.17g texp is out of range in seconds (texp = %.17g s)",
-                  times.min_time, mod->texp);
-  if (NUM_TIME >= 2 && !std::isfinite(MAX_TIME))
-    return refuse(why, "Invalid model: MAX_TIME = %.17g texp is out of range in seconds (texp = %.17g s)",
-                  times.max_time, mod->texp);
-
-  // The normalisation of the initial surface density, as the density law forms it.
-  const double index = 2.0 + mod->sigma_index;
-  const double norm = 1.0 - std::pow(mod->r_mass_in / mod->r_mass_out, index);
-  if (!std::isfinite(norm) || norm == 0.0)
-    return refuse(why,
-        "Invalid model: the initial surface density cannot be normalised: 1 - (r_ign_in/r_out_disk)^(2 + sigma_index) "
-        "= %.17g (r_ign_in = %.17g, sigma_index = %.17g)",
-        norm, mod->r_mass_in / mod->r_mass_out, mod->sigma_index);
-
-  // Extreme but finite inputs (a viscous time of 1e-300 s, a disc mass of
-  // 1e300 g) can still overflow the initial torque; nothing sensible follows.
+  // The original algorithm forms the initial torque on its mesh from
+  // intermediate products of its own, which may overflow where the torque
+  // itself does not.
   std::array<double, NUM_COOR> x{};
   make_mesh(MINX * mod->a, mod->a, NUM_COOR, MESH_LINEAR, x.data());
   for (double xj : x) {
@@ -98,14 +68,6 @@ bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why) {
     if (!std::isfinite(F))
       return refuse(why, "Invalid model: the initial torque is %g at x = %g (r = %.6e cm): mass, mdisk or texp is out of range",
                     F, xj, mod->r_out_vis * std::pow(xj, 4.0 * mod->l));
-  }
-  // The rules of the exact solution, which the program shares: among them a
-  // non-negative mdisk, a non-empty ignition zone inside the disc, a finite
-  // mdot_out.
-  try {
-    velmora::check_parameters(exact_parameters_of(mod));
-  } catch (const velmora::invalid_parameter& e) {
-    return refuse(why, "Invalid model: %s", e.what());
   }
   return true;
 }

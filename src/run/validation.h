@@ -4,12 +4,7 @@
 #include "output/fatal.h"
 
 struct gmodel;
-
-// The output-time range as written in the parameter file, units of texp.
-struct time_range_in_file {
-  double min_time;
-  double max_time;
-};
+struct parameter_values;
 
 // Refuses (exit status 3, "Invalid model: l = ... must lie in [0.1, 10] ...")
 // a viscosity index outside the orders the Bessel series is built for, NaN
@@ -17,14 +12,16 @@ struct time_range_in_file {
 void validate_order(const gmodel* mod);
 bool check_order_of_model(const gmodel* mod, refusal_text& why);
 
-// Checks the set-up model; refuses it (exit status 3, one line naming the
-// keyword and its value) when the run name cannot name a file of the
-// current folder (run_files.h), the outer-boundary mode is unknown, a
-// supply_file is given in a mode other than 2, the order is out of range (as
-// validate_order), a mass, radius or derived constant is not finite
-// and positive, the log-spaced output times are undefined or overflow in seconds, or the initial
-// surface density cannot be normalised or the initial torque overflows.
-void validate_model(gmodel* mod, time_range_in_file times);
+// Checks the set-up model; refuses it (exit status 3, one line
+// "Invalid model: ..." naming the keyword and its value) when the run name
+// cannot name a file of the current folder (run_files.h), the order is out
+// of range (as validate_order), the exact solution refuses the model's
+// quantities (velmora::check_parameters: the same words as the module's),
+// a supply_file is given in a mode other than 2, the output times are
+// undefined or overflow in seconds (velmora::check_output_times), or the
+// original algorithm's initial torque overflows on its mesh. `values` are
+// the parameter file's, the record is the set-up's.
+void validate_model(gmodel* mod, const parameter_values& values);
 
 // The same checks, reporting a refusal instead of stopping: false with the reason in `why`.
-bool check_model(gmodel* mod, time_range_in_file times, refusal_text& why);
+bool check_model(gmodel* mod, const parameter_values& values, refusal_text& why);

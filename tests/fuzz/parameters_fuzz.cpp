@@ -76,6 +76,7 @@ struct read_model {
   bool scanned = false;   // the reader accepted the file
   bool accepted = false;  // the set-up accepts the model
   int status = exit_status::invalid_model;  // the set-up's status when it does not
+  parameter_values values{};
   gmodel mod{};
   double rms = 0.0;
 };
@@ -86,11 +87,13 @@ read_model read_from(const char* path) {
   FILE* in = std::fopen(path, "r");
   if (in == nullptr) std::abort();
   refusal_text why{};
-  m.scanned = scan_parameters(in, &m.mod, why);
+  m.scanned = scan_parameter_entries(in, m.values, why);
+  std::fclose(in);
   if (!m.scanned) return m;
+  fill_run_record(m.values, &m.mod);
   if (!check_order_of_model(&m.mod, why)) return m;
-  const time_range_in_file times = derive_model_constants(&m.mod, &m.rms);
-  m.accepted = check_model(&m.mod, times, why);
+  derive_model_constants(&m.mod, &m.rms);
+  m.accepted = check_model(&m.mod, m.values, why);
   if (!m.accepted) return m;
   // Last, the set-up reads a supply table and keeps it from the data files.
   std::string table_problem;
@@ -211,7 +214,7 @@ void fuzz_parameter_file(const uint8_t* data, size_t size) {
     const double F = F_initial(x[j], &mod);
     if (!std::isfinite(F)) fail("accepted model gives a non-finite initial torque", std::to_string(x[j]));
   }
-  for (const std::string& w : velmora::plausibility_warnings(exact_parameters_of(&mod))) {
+  for (const std::string& w : velmora::plausibility_warnings(velmora::disc_parameters_of(m.values))) {
     const size_t eq = w.find(" = ");
     if (eq == std::string::npos || find_keyword(w.substr(0, eq).c_str()) == nullptr)
       fail("a plausibility warning that names no keyword", w);

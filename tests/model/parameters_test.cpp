@@ -9,6 +9,7 @@
 #include "model/gmodel.h"
 #include "model/parameters.h"
 #include "model/settings.h"
+#include "run/driver.h"
 #include "support/test_support.h"
 
 using testing_support::run_forked;
@@ -23,7 +24,14 @@ class Parameters : public ::testing::Test {
     FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     gmodel mod{};
     if (text.empty()) in = std::fopen("/dev/null", "r");
-    read_parameters(in, &mod);
+    // As the program's set-up reads: the values, a refusal with status 3,
+    // then the record filled from the values.
+    parameter_values values{};
+    refusal_text why{};
+    const bool accepted = scan_parameter_entries(in, values, why);
+    std::fclose(in);
+    if (!accepted) refuse_model("%s", why.data());
+    fill_run_record(values, &mod);
     return mod;
   }
 };

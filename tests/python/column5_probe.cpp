@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "exact/disc_model.h"
+#include "exact/output_times.h"
 #include "model/gmodel.h"
 #include "model/parameters.h"
 #include "model/settings.h"
@@ -25,17 +26,22 @@ int main(int argc, char** argv) {
   }
   std::snprintf(filename.data(), filename.size(), "%s", argv[1]);
   gmodel mod{};
-  read_parameters(open_registered_file(filename.data(), "r"), &mod);
-  double rms = 0.0;
-  const time_range_in_file times = derive_model_constants(&mod, &rms);
-  validate_model(&mod, times);
-  install_run_supply(&mod);  // a supply table, as the set-up reads it
-  const velmora::disc_model exact(exact_parameters_of(&mod));
-  // The output times as the run forms them.
-  const double step = std::pow(MAX_TIME / MIN_TIME, 1.0 / (static_cast<double>(NUM_TIME) - 1.0));
-  for (int i = 0; i < NUM_TIME; ++i) {
-    const double t = MIN_TIME * std::pow(step, static_cast<double>(i));
-    std::printf("column5\t%.17g\t%.17g\n", t, exact.mdot_in(t));
+  FILE* in = open_registered_file(filename.data(), "r");
+  parameter_values values{};
+  refusal_text why{};
+  if (!scan_parameter_entries(in, values, why)) {
+    std::fprintf(stderr, "%s\n", why.data());
+    return 3;
   }
+  std::fclose(in);
+  fill_run_record(values, &mod);
+  double rms = 0.0;
+  derive_model_constants(&mod, &rms);
+  validate_model(&mod, values);
+  install_run_supply(&mod);  // a supply table, as the set-up reads it
+  const velmora::disc_model exact(exact_parameters_of(values));
+  // The output times as the run forms them.
+  for (const double t : velmora::output_times(MIN_TIME, MAX_TIME, NUM_TIME))
+    std::printf("column5\t%.17g\t%.17g\n", t, exact.mdot_in(t));
   return 0;
 }

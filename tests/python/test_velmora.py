@@ -109,8 +109,9 @@ def default_entries(**changes):
 
 # Each model the program's set-up refuses (exit status 3, the message naming
 # the keyword): the file's entries, a word of the program's message, and the
-# keyword the module's error names. Where they differ, the program names a
-# derived constant and the module the keyword that the user sets.
+# keyword the module's error names. A model refusal ("Invalid model: ...")
+# reads the same in the module, word for word; a derived constant out of
+# range is blamed on the quantity given.
 REFUSALS = [
     ("long token", default_entries(name="n" * 700), "token longer", None),
     ("integer out of range", default_entries(NUM_TIME="99999999999"), "NUM_TIME", "NUM_TIME"),
@@ -119,8 +120,18 @@ REFUSALS = [
     ("no radius", default_entries(r_out_disk=0), "r_out_disk", "r_out_disk"),
     ("negative viscous time", default_entries(texp=-30), "texp", "texp"),
     ("neither texp nor kappa", default_entries(texp=0, kappa=0), "texp", "kappa"),
-    ("nu0 overflows", default_entries(r_out_disk="1e300", l=0.25), "nu0", "texp"),
-    ("kappa underflows", default_entries(mass="1e300", l=0.25), "kappa", "kappa"),
+    ("nu0 overflows", default_entries(r_out_disk="1e300", l=0.25), "r_out_disk = 1.0000000000000001e+300 is out of range", "r_out_disk"),
+    ("kappa underflows", default_entries(mass="1e300", l=0.25), "mass = 1.0000000000000001e+300 is out of range", "mass"),
+    ("kappa underflows at a heavier mass", default_entries(mass="1e308"), "mass = 1e+308 is out of range", "mass"),
+    ("nu0 overflows at a larger radius", default_entries(r_out_disk="1e308"), "r_out_disk = 1e+308 is out of range",
+     "r_out_disk"),
+    ("initial torque of a steep density", default_entries(sigma_index="1e308"), "sigma_index = 1e+308 is out of range",
+     "sigma_index"),
+    ("initial torque of a heavy disc", default_entries(mdisk="1e300"), "mdisk = 1.0000000000000001e+300 is out of range",
+     "mdisk"),
+    ("supply rate beyond any table", default_entries(flag_outer=1, mdot_out="1e308"), "mdot_out = 1e+308 g/s is above",
+     "mdot_out"),
+    ("texp from a kappa too small", default_entries(texp=0, kappa="1e-200"), "kappa = 9.9999999999999998e-201 is out of range", "kappa"),
     ("first time 0", default_entries(MIN_TIME=0), "MIN_TIME", "MIN_TIME"),
     ("one time, at -1", default_entries(MIN_TIME=-1, NUM_TIME=1), "MIN_TIME", "MIN_TIME"),
     ("last time negative", default_entries(MAX_TIME=-1), "MAX_TIME", "MAX_TIME"),
@@ -131,7 +142,7 @@ REFUSALS = [
     ("supply rate not a number", default_entries(flag_outer=1, mdot_out="nan"), "mdot_out", "mdot_out"),
     ("supply table missing", default_entries(flag_outer=2, supply_file="missing.txt"), "supply_file", "supply_file"),
     ("supply table outside mode 2", default_entries(supply_file="missing.txt"), "supply_file", "supply_file"),
-    ("initial torque overflows", default_entries(mdisk="1e308", texp="1e-10"), "mdisk", "mdisk"),
+    ("initial torque overflows", default_entries(mdisk="1e308", texp="1e-10"), "mdisk = 1e+308 is out of range", "mdisk"),
 ]
 
 
@@ -149,6 +160,32 @@ def test_every_refusal_of_the_program_raises_a_value_error_naming_the_parameter(
         assert error.value.parameter == parameter
         if parameter is not None:
             assert parameter in str(error.value)
+        model_refusal = [line for line in run.stdout.splitlines() if line.startswith("Invalid model: ")]
+        if model_refusal:
+            assert str(error.value) == model_refusal[0][len("Invalid model: "):]
+
+
+# Quantities whose own values are finite but whose model overflows: the
+# constructor refuses them in the program's words, naming the quantity given.
+OVERFLOWS = [dict(mdisk=1e300), dict(flag_outer=1, mdot_out=1e308), dict(mass=1e308), dict(r_out_disk=1e308),
+             dict(sigma_index=1e308)]
+
+
+@pytest.mark.parametrize("changes", OVERFLOWS, ids=[next(reversed(c)) for c in OVERFLOWS])
+def test_the_constructor_refuses_an_overflow_in_the_words_of_the_program(changes):
+    prefix = "verdict: refused (status 3): Invalid model: "
+    with tempfile.TemporaryDirectory() as folder:
+        par = write_par(folder, default_entries(**changes))
+        check = subprocess.run([BINARY, "--check", str(par)], cwd=folder, stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, timeout=60)
+    assert check.returncode == 3, check.stdout
+    verdict = check.stdout.splitlines()[-1]
+    assert verdict.startswith(prefix), verdict
+    given = next(reversed(changes))
+    with pytest.raises(velmora.ParameterError) as error:
+        velmora.Disc(**{**velmora.Disc.from_file(DEFAULT_PAR).parameters, **changes})
+    assert error.value.parameter == given
+    assert str(error.value) == verdict[len(prefix):]
 
 
 def test_arguments_are_refused_with_their_name():
@@ -220,7 +257,7 @@ def test_a_supply_table_of_a_constant_rate_is_the_constant_supply():
         np.testing.assert_allclose(tabled.supplied_mass(t), rate * t, rtol=1e-12)
         copy = pickle.loads(pickle.dumps(tabled))  # the table read again from its file
         assert copy.mdot(t).tolist() == tabled.mdot(t).tolist()
-        with pytest.raises(ValueError, match="only with flag_outer = 2") as error:
+        with pytest.raises(ValueError, match="needs flag_outer = 2") as error:
             velmora.Disc(**{**disc.parameters, "supply_file": table})  # flag_outer 1
         assert error.value.parameter == "supply_file"
 

@@ -1,0 +1,34 @@
+#include "exact/output_times.h"
+
+#include <cmath>
+
+#include "exact/errors.h"
+
+namespace velmora {
+
+namespace {
+bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
+}  // namespace
+
+void check_output_times(double min_time, double max_time, int num_time, double texp_seconds) {
+  if (num_time >= 1 && !finite_positive(min_time))
+    refuse("MIN_TIME", message_text("MIN_TIME = %.17g must be finite and positive for NUM_TIME = %d", min_time, num_time));
+  if (num_time >= 2 && !finite_positive(max_time))
+    refuse("MAX_TIME", message_text("MAX_TIME = %.17g must be finite and positive for NUM_TIME = %d", max_time, num_time));
+  // Finite in units of texp can still overflow in seconds (1e306 texp).
+  if (num_time >= 1 && !std::isfinite(min_time * texp_seconds))
+    refuse("MIN_TIME", message_text("MIN_TIME = %.17g texp is out of range in seconds (texp = %.17g s)", min_time,
+                                    texp_seconds));
+  if (num_time >= 2 && !std::isfinite(max_time * texp_seconds))
+    refuse("MAX_TIME", message_text("MAX_TIME = %.17g texp is out of range in seconds (texp = %.17g s)", max_time,
+                                    texp_seconds));
+}
+
+std::vector<double> output_times(double min_time_s, double max_time_s, int num_time) {
+  std::vector<double> t(num_time > 0 ? static_cast<std::size_t>(num_time) : 0);
+  const double step = std::pow(max_time_s / min_time_s, 1.0 / (static_cast<double>(num_time) - 1.0));
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = min_time_s * std::pow(step, static_cast<double>(i));
+  return t;
+}
+
+}  // namespace velmora
