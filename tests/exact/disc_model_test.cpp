@@ -218,6 +218,18 @@ TEST(ExactSolution, RefusesWhatItCannotUseNamingTheParameter) {
       {"mdot_out", [](disc_parameters& p) { p.mdot_out = INFINITY; }},
       {"mass", [](disc_parameters& p) { p.mass = 0.0; }},
       {"flag_outer", [](disc_parameters& p) { p.flag_outer = 3; }},
+      // Finite given values whose derived quantities leave the range of a
+      // double, both ways: the refusal names the value given.
+      {"mass", [](disc_parameters& p) { p.mass = 1e308; }},         // kappa 0
+      {"mass", [](disc_parameters& p) { p.mass = 1e-300; }},        // kappa inf
+      {"r_out_disk", [](disc_parameters& p) { p.r_out_disk = 1e308; }},   // nu0 inf
+      {"r_out_disk", [](disc_parameters& p) { p.r_out_disk = 1e-300; }},  // nu0 0
+      {"texp", [](disc_parameters& p) { p.texp = 1e-300; }},        // nu0 inf
+      {"kappa", [](disc_parameters& p) { p.texp = 0.0; p.kappa = 1e-200; }},  // texp 0
+      {"kappa", [](disc_parameters& p) { p.texp = 0.0; p.kappa = 1e200; }},   // texp inf
+      {"sigma_index", [](disc_parameters& p) { p.sigma_index = 1e308; p.r_ign_out = 1.0; }},  // initial torque inf
+      {"mdisk", [](disc_parameters& p) { p.mdisk = 1e300; }},                 // initial torque inf
+      {"mdot_out", [](disc_parameters& p) { p.mdot_out = 1e41; }},  // above any table's rate
   };
   for (const bad& c : cases) {
     disc_parameters p = ring(0.4, 1);
@@ -232,6 +244,35 @@ TEST(ExactSolution, RefusesWhatItCannotUseNamingTheParameter) {
   const disc_model d(ring(0.4, 0));
   EXPECT_THROW(d.mdot_in(0.0), velmora::invalid_parameter);
   EXPECT_THROW(d.mdot_in(-1.0), velmora::invalid_parameter);
+}
+
+// The initial torque's peak that a refusal reports, against the torque the
+// modal sums give just after the start, scaled by mdisk: the same number in
+// another representation. With the matter out to the disc's edge the torque
+// peaks there, where the closed edge keeps its gradient at 0: by 1e-4 texp
+// the edge's boundary layer (width about z_0 sqrt(t/texp) in x) has lowered
+// the peak by under 0.01 dex. The refusal rounds to 0.1 dex.
+TEST(ExactSolution, AnOverflowingInitialTorqueIsReportedAtItsPeak) {
+  disc_parameters p = ring(0.4, 0);
+  p.r_ign_out = 1.0;
+  const disc_model d(p);
+  std::vector<double> x(201);
+  for (std::size_t k = 0; k < x.size(); ++k) x[k] = 0.9 + 0.1 * static_cast<double>(k) / (x.size() - 1);
+  const double t = 1e-4 * d.texp_seconds();
+  std::vector<double> F(x.size());
+  d.torque(x.data(), x.size(), &t, 1, F.data());
+  const double scale = 1e300 / p.mdisk;
+  const double expected = std::log10(*std::max_element(F.begin(), F.end())) + std::log10(scale);
+  p.mdisk = 1e300;
+  try {
+    disc_model overflowing(p);
+    FAIL() << "mdisk = 1e300 accepted";
+  } catch (const velmora::invalid_parameter& e) {
+    const std::string text = e.what();
+    const auto at = text.find("would reach 10^");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_NEAR(std::stod(text.substr(at + 15)), expected, 0.05 + 0.01) << text;
+  }
 }
 
 // Two models evaluated from two threads at once give the serial values, bit for bit.
