@@ -639,6 +639,36 @@ void integrate(const disc_light& D, const viewing& v, Intensity phi, double* out
   }
 }
 
+// A ring whose E_min / k f T exceeds that of the epoch's hottest ring by
+// more than this plus twice ln(r_out_disk / r_ms) (its area can exceed the
+// hottest ring's by at most (r_out_disk / r_ms)^2) gives less than e^-60 of
+// that ring's light in the band, far below rounding of the epoch's flux.
+constexpr double DARK_EXCESS = 60.0;
+
+// Like integrate, but the rings too cool to matter in a band starting at
+// x_low = E_min / (k f_col) kelvin are skipped before their blackbody is
+// evaluated: late in an outburst most of the outer disc.
+template <class Intensity>
+void integrate_band(const disc_light& D, const geometry& g, const viewing& v, double x_low, Intensity phi, double* out) {
+  const double to_flux = projection(v);
+  const double excess = DARK_EXCESS + 2.0 * std::log(g.r_out / g.r_ms);
+  for (std::size_t j = 0; j < D.T4.size(); ++j) {
+    const rings& inner = *D.inner_of[j];
+    const std::size_t n = inner.r.size();
+    const std::vector<double>& T4 = D.T4[j];
+    double peak = 0.0;
+    for (double q : T4) peak = std::max(peak, q);
+    // T below x_low / (x_low / T_peak + excess), raised to the fourth power.
+    const double T_peak = std::sqrt(std::sqrt(peak));
+    const double T_cut = x_low / (x_low / T_peak + excess);
+    const double cut = std::max(0.0, T_cut * T_cut * T_cut * T_cut);
+    double sum = 0.0;
+    for (std::size_t k = 0; k < T4.size(); ++k)
+      if (T4[k] > cut && T4[k] > 0.0) sum += (k < n ? inner.weight[k] : D.outer.weight[k - n]) * phi(T4[k]);
+    out[j] = to_flux * sum;
+  }
+}
+
 // The light curve of a weighted band: its blackbody tabulated once over the
 // temperatures of the rings that matter. A ring whose E_min / k f T exceeds
 // the coolest epoch's hottest ring's by 70 gives less than e^-70 of that
@@ -740,7 +770,14 @@ void band_flux(const disc_model& m, const double* t, std::size_t nt, double e_mi
   const double c2h3 = phys::h_planck * phys::h_planck * phys::h_planck * phys::c_light * phys::c_light;
   const double k4 = 2.0 * std::pow(phys::k_boltzmann, 4) / c2h3;
   const double x_high = e_max * phys::keV / (phys::k_boltzmann * s.f_col);
-  integrate(D, v, [=](double T4) {
+  if (!(x_low > 0.0)) {
+    integrate(D, v, [=](double T4) {
+      const double T = std::sqrt(std::sqrt(T4));
+      return k4 * T4 * planck_band_integral(x_low / T, x_high / T);
+    }, out);
+    return;
+  }
+  integrate_band(D, geometry_of(m), v, x_low, [=](double T4) {
     const double T = std::sqrt(std::sqrt(T4));
     return k4 * T4 * planck_band_integral(x_low / T, x_high / T);
   }, out);
@@ -757,7 +794,7 @@ void flux_density(const disc_model& m, const double* t, std::size_t nt, double f
   // f^-4 B_nu(f T) = f^-4 2 h nu^3 / c^2 / (e^(h nu / k f T) - 1).
   const double B = 2.0 * phys::h_planck * frequency * frequency * frequency / (phys::c_light * phys::c_light) /
                    std::pow(s.f_col, 4);
-  integrate(D, v, [=](double T4) { return B / std::expm1(x_low / std::sqrt(std::sqrt(T4))); }, out);
+  integrate_band(D, geometry_of(m), v, x_low, [=](double T4) { return B / std::expm1(x_low / std::sqrt(std::sqrt(T4))); }, out);
 }
 
 void ab_magnitude(const disc_model& m, const double* t, std::size_t nt, double frequency, const viewing& v,
