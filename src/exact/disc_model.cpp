@@ -52,6 +52,14 @@ constexpr double MODAL_TRUST = 1e-9;
 // exponential wins), while the parabola's integrand is of the size of the
 // rate. Below it few modes carry the sums and they keep their digits.
 constexpr double EARLY_EXPONENT = 2.0;
+// Where the matter has arrived but the edge's reflection is felt, the
+// initial torque's modal sum is still taken when it needs at most this many
+// modes and its terms add up to at most EARLY_MODAL_TRUST / MODAL_ROUNDING
+// times the sum (small orders: it keeps its digits there and costs a few
+// multiplications, where the parabola costs a hundred complex Bessel
+// functions); otherwise the parabola.
+constexpr std::size_t EARLY_MODE_CAP = 256;
+constexpr double EARLY_MODAL_TRUST = 1e-10;
 // Beyond this E a share is below exp(-700) of its scale: 0 in double.
 constexpr double NEGLIGIBLE_EXPONENT = 700.0;
 
@@ -469,11 +477,15 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
   // The shortest span each kind of term must resolve.
   double initial_span = std::numeric_limits<double>::infinity();
   double break_span = std::numeric_limits<double>::infinity();
+  double early_span = std::numeric_limits<double>::infinity();  // early times the modes may still serve
   bool driven = false;
   for (std::size_t j = 0; j < n; ++j) {
     const double tau = check_time(t[j]) / texp_;
     if (scale_ != 0.0 && !(centre && (not_yet_arrived(tau, shape_->x_in, z0_) || initial_share_early(tau))))
       initial_span = std::min(initial_span, tau);
+    else if (scale_ != 0.0 && centre && initial_share_early(tau) && !not_yet_arrived(tau, shape_->x_in, z0_) &&
+             !infinite_disc_holds(tau))
+      early_span = std::min(early_span, tau);
     if (centre && supply_share_early(tau)) continue;
     for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
       const double span = tau - s.break_time[b];
@@ -509,7 +521,19 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
     const auto it = std::lower_bound(pl.modes->z.begin(), pl.modes->z.end(), driven_ratio * z0_);
     pl.driven = static_cast<std::size_t>(it - pl.modes->z.begin()) + 1;
   }
-  if (std::isfinite(initial_span)) pl.projections = shape_->at_least(*pl.modes, std::min(pl.modes->count(), modes_for(*pl.modes, initial_span)));
+  // The early times' modal sums, as far as EARLY_MODE_CAP modes reach.
+  std::size_t early_modes = 0;
+  while (std::isfinite(early_span)) {
+    const std::size_t need = std::min(modes_for(*pl.modes, early_span), EARLY_MODE_CAP);
+    if (need <= pl.modes->count()) {
+      early_modes = need;
+      break;
+    }
+    pl.modes = order_->at_least(need);
+  }
+  std::size_t projected = early_modes;
+  if (std::isfinite(initial_span)) projected = std::max(projected, std::min(pl.modes->count(), modes_for(*pl.modes, initial_span)));
+  if (projected > 0) pl.projections = shape_->at_least(*pl.modes, projected);
   // The shared table may hold far more modes than these times need (an
   // earlier evaluation closer to 0 grew it): weights are made for these only.
   pl.used = std::max(pl.driven, pl.projections ? pl.projections->size() : 0);
@@ -537,8 +561,27 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   const bool early_initial = centre && initial_share_early(tau);
   const bool early_supply = centre && supply_share_early(tau);
   if (early_initial && scale_ != 0.0) {
-    v += infinite_disc_rate(tau);
-    if (!infinite_disc_holds(tau)) v += scale_ * shape_->norm * laplace_->reflection(tau);
+    bool done = false;
+    if (infinite_disc_holds(tau)) {
+      v += infinite_disc_rate(tau);
+      done = true;
+    } else if (pl.projections && !not_yet_arrived(tau, shape_->x_in, z0_)) {
+      const std::size_t N = modes_for(m, tau);
+      if (N <= pl.projections->size()) {
+        const double* P = pl.projections->data();
+        double acc = 0.0, magnitude = 0.0;
+        for (std::size_t i = 0; i < N; ++i) {
+          const double term = w[i] * P[i] * std::exp(-m.decay[i] * tau);
+          acc += term;
+          magnitude += std::fabs(term);
+        }
+        if (MODAL_ROUNDING * magnitude <= EARLY_MODAL_TRUST * std::fabs(acc)) {
+          v += scale_ * acc;
+          done = true;
+        }
+      }
+    }
+    if (!done) v += infinite_disc_rate(tau) + scale_ * shape_->norm * laplace_->reflection(tau);
   }
   if (early_supply) v += early_supply_rate(tau);
   // The particular solution of the piece in force.

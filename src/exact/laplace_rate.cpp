@@ -71,8 +71,9 @@ complex_t bessel_I_scaled(double nu, complex_t z) {
   return (hankel_series(nu, z, true) + turn * std::exp(-2.0 * z) * hankel_series(nu, z, false)) / root;
 }
 
-bessel_K_scaled::bessel_K_scaled(double nu) : nu_(std::fabs(nu)) {
-  log_gamma_ = gsl_sf_lngamma(nu_ + 0.5);
+bessel_K_scaled::bessel_K_scaled(double nu) : nu_(std::fabs(nu)) { log_gamma_ = gsl_sf_lngamma(nu_ + 0.5); }
+
+void bessel_K_scaled::make_rule() const {
   using fixed_owner = std::unique_ptr<gsl_integration_fixed_workspace, decltype(&gsl_integration_fixed_free)>;
   fixed_owner w(gsl_integration_fixed_alloc(gsl_integration_fixed_laguerre, LAGUERRE_NODES, 0.0, 1.0, nu_ - 0.5, 0.0),
                 &gsl_integration_fixed_free);
@@ -86,6 +87,7 @@ bessel_K_scaled::bessel_K_scaled(double nu) : nu_(std::fabs(nu)) {
 complex_t bessel_K_scaled::operator()(complex_t z) const {
   const complex_t root = std::sqrt(PI / (2.0 * z));
   if (std::abs(z) > LARGE_ARGUMENT) return root * hankel_series(nu_, z, false);
+  std::call_once(rule_made_, [this] { make_rule(); });
   const double power = nu_ - 0.5;
   complex_t sum = 0.0;
   for (std::size_t j = 0; j < node_.size(); ++j) sum += weight_[j] * std::pow(1.0 + node_[j] / (2.0 * z), power);

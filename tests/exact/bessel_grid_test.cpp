@@ -198,7 +198,11 @@ TEST(TabulatedBessel, ModelsOnGrownSharedTablesAgreeWithFreshOnes) {
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(ta[k], tb[k], 1e-12 * size) << "torque, l = " << l << ", x = " << x[k];
       for (std::size_t j = 0; j < t.size(); ++j) {
         EXPECT_NEAR(a[j], b[j], 1e-12 * std::fabs(b[j])) << "rate, l = " << l << ", shape " << s[0] << " " << s[1] << " " << s[2];
-        EXPECT_NEAR(ma[j], mb[j], 1e-12 * std::fabs(mb[j])) << "mass, l = " << l << ", shape " << s[0] << " " << s[1];
+        // The mass's modal sums cancel at the earliest times of large orders
+        // (l 7, a ring: terms adding up to ~1e5 times the mass), so the last
+        // bits in which the two routes' projections may differ show at
+        // ~1e-16 * 1e5; a wrong table would differ at order 1.
+        EXPECT_NEAR(ma[j], mb[j], 1e-9 * std::fabs(mb[j])) << "mass, l = " << l << ", shape " << s[0] << " " << s[1];
       }
     }
   }
