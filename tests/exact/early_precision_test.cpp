@@ -22,6 +22,7 @@
 #include "exact/laplace_rate.h"
 #include "exact/projections.h"
 #include "exact/supply_history.h"
+#include "support/infinite_disc.h"
 #include "support/test_support.h"
 
 namespace {
@@ -72,37 +73,16 @@ reference modal_rate(const disc_parameters& p, double texp_s, double tau) {
   return r;
 }
 
-struct integrand_data {
-  double p, c, log_scale;
-};
-
-double green_integrand(double x, void* data) {
-  const auto* d = static_cast<const integrand_data*>(data);
-  return std::exp((d->p + 1.0) * std::log(x) - x * x / d->c - d->log_scale);
-}
-
-// The initial torque against the infinite disc's centre Green's function
-// x^(2l) exp(-x^2/c) / (c^l (c/2) Gamma(l+1)), c = 4 t / z_0^2, by adaptive
-// quadrature; valid while the edge's image (2 - x_out) is far: the error
-// bound is the image's relative size E^(l+2) e^-E times the rate.
+// The disc without an edge by quadrature (support/infinite_disc.h); valid
+// while the edge's image (2 - x_out) is far: the error bound is the image's
+// relative size E^(l+2) e^-E times the rate.
 reference infinite_disc(const disc_parameters& p, double texp_s, double tau) {
   const double l = p.l;
   const double z0 = velmora::bessel_zeros(l, 1)[0];
-  const double idx = 2.0 + p.sigma_index;
-  const double norm = 8.0 * l * l * idx / (z0 * z0 * (1.0 - std::pow(p.r_ign_in, idx)));
   const double x_in = std::pow(p.r_ign_in, 0.25 / l), x_out = std::pow(std::min(1.0, p.r_ign_out), 0.25 / l);
-  const double power = 4.0 * l * idx + 2.0 * l - 2.0;
   const double c = 4.0 * tau / (z0 * z0);
-  const double peak_x = std::clamp(std::sqrt(std::max(0.0, 0.5 * (power + 1.0) * c)), x_in, x_out);
-  integrand_data d{power, c, (power + 1.0) * std::log(peak_x) - peak_x * peak_x / c};
-  gsl_function F{&green_integrand, &d};
-  gsl_integration_workspace* w = gsl_integration_workspace_alloc(2000);
-  double integral = 0.0, error = 0.0;
-  gsl_integration_qag(&F, x_in, x_out, 0.0, 1e-13, 2000, GSL_INTEG_GAUSS61, w, &integral, &error);
-  gsl_integration_workspace_free(w);
-  const double log_green = -l * std::log(c) - std::log(0.5 * c) - gsl_sf_lngamma(l + 1.0);
   reference r;
-  r.value = p.mdisk / texp_s * norm * integral * std::exp(d.log_scale + log_green);
+  r.value = testing_support::infinite_disc_rate(p, texp_s, tau);
   const double E = ((2.0 - x_out) * (2.0 - x_out) - x_in * x_in) / c;
   r.error = r.value * (1e-11 + std::exp((l + 2.0) * std::log(E) - E));
   return r;

@@ -13,10 +13,12 @@
 
 #include "exact/bessel_modes.h"
 #include "exact/disc_model.h"
+#include "support/infinite_disc.h"
 
 namespace {
 
 using velmora::disc_model;
+using testing_support::infinite_disc_rate;
 using velmora::disc_parameters;
 
 disc_parameters ring(double l, double r_in, double r_out) {
@@ -30,39 +32,6 @@ disc_parameters ring(double l, double r_in, double r_out) {
   p.sigma_index = -0.5;
   p.texp = 20.0;
   return p;
-}
-
-struct integrand_data {
-  double p, c, log_scale;
-};
-
-// x^(p+1) exp(-x^2/c), scaled by exp(-log_scale) to stay a normal number.
-double green_integrand(double x, void* data) {
-  const auto* d = static_cast<const integrand_data*>(data);
-  return std::exp((d->p + 1.0) * std::log(x) - x * x / d->c - d->log_scale);
-}
-
-// The initial torque f0 = (mdisk/texp) norm x^p on [x_in, x_out], against the
-// infinite disc's centre Green's function x^(2l) exp(-x^2/c) / (c^l (c/2) Gamma(l+1))
-// with the weight x^(1-2l), c = 4 t / z_0^2 (t in texp): g/s.
-double infinite_disc_rate(const disc_parameters& p, double texp_s, double tau) {
-  const double l = p.l;
-  const double z0 = velmora::bessel_zeros(l, 1)[0];
-  const double idx = 2.0 + p.sigma_index;
-  const double norm = 8.0 * l * l * idx / (z0 * z0 * (1.0 - std::pow(p.r_ign_in, idx)));
-  const double x_in = std::pow(p.r_ign_in, 0.25 / l), x_out = std::pow(p.r_ign_out, 0.25 / l);
-  const double power = 4.0 * l * idx + 2.0 * l - 2.0;
-  const double c = 4.0 * tau / (z0 * z0);
-  // The integrand's largest value on [x_in, x_out] sets the scale.
-  const double peak_x = std::clamp(std::sqrt(std::max(0.0, 0.5 * (power + 1.0) * c)), x_in, x_out);
-  integrand_data d{power, c, (power + 1.0) * std::log(peak_x) - peak_x * peak_x / c};
-  gsl_function F{&green_integrand, &d};
-  gsl_integration_workspace* w = gsl_integration_workspace_alloc(2000);
-  double integral = 0.0, error = 0.0;
-  gsl_integration_qag(&F, x_in, x_out, 0.0, 1e-13, 2000, GSL_INTEG_GAUSS61, w, &integral, &error);
-  gsl_integration_workspace_free(w);
-  const double log_green = -l * std::log(c) - std::log(0.5 * c) - gsl_sf_lngamma(l + 1.0);
-  return p.mdisk / texp_s * norm * integral * std::exp(d.log_scale + log_green);
 }
 
 // Rings and full discs over the orders, from 1e-4 texp until the edge's image
