@@ -249,8 +249,55 @@ bool scan_parameter_entries(FILE* IN, parameter_values& values, refusal_text& wh
   }
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at s (n bytes read), or -1 where s
+// does not start a two- or three-byte sequence.
+long utf8_code_point(const unsigned char* s, int* n) {
+  if ((s[0] & 0xE0) == 0xC0 && (s[1] & 0xC0) == 0x80) {
+    *n = 2;
+    return ((s[0] & 0x1FL) << 6) | (s[1] & 0x3F);
+  }
+  if ((s[0] & 0xF0) == 0xE0 && (s[1] & 0xC0) == 0x80 && (s[2] & 0xC0) == 0x80) {
+    *n = 3;
+    return ((s[0] & 0x0FL) << 12) | ((s[1] & 0x3FL) << 6) | (s[2] & 0x3F);
+  }
+  return -1;
+}
+
+// Characters a terminal shows as nothing, or as a plain space: the
+// byte-order mark, the zero-width and directional marks, the no-break and
+// other special spaces, the soft hyphen.
+bool invisible(long c) {
+  return c == 0xA0 || c == 0xAD || (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) ||
+         (c >= 0x2060 && c <= 0x2064) || c == 0xFEFF;
+}
+
+}  // namespace
+
+std::string visible_text(const char* text) {
+  std::string shown;
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  while (*s != '\0') {
+    int n = 1;
+    const long c = *s >= 0x80 ? utf8_code_point(s, &n) : *s;
+    char code[16];
+    if ((c >= 0 && c < 0x20 && c != '\t') || c == 0x7F) {
+      std::snprintf(code, sizeof code, "\\x%02lx", c);
+      shown += code;
+    } else if (c > 0x7F && invisible(c)) {
+      std::snprintf(code, sizeof code, c < 0x100 ? "\\x%02lx" : "\\u%04lx", c);
+      shown += code;
+    } else {
+      shown.append(reinterpret_cast<const char*>(s), static_cast<std::size_t>(n));
+    }
+    s += n;
+  }
+  return shown;
+}
+
 void print_reader_warning(FILE* stream, const char* file, int line, const char* text) {
-  std::fprintf(stream, "warning: %s line %d: %s\n", file, line, text);
+  std::fprintf(stream, "warning: %s line %d: %s\n", file, line, visible_text(text).c_str());
 }
 
 void close_parameter_file(FILE* IN, const char* file) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <variant>
 
 #include "model/parameter_values.h"
@@ -101,4 +102,8 @@ bool scan_parameter_entries(FILE* IN, parameter_values& values, refusal_text& wh
 void close_parameter_file(FILE* IN, const char* file);
 
 // Prints a dropped entry's warning: "warning: FILE line N: TEXT".
+// A text with the characters a terminal would not show (control characters
+// other than a tab, a byte-order mark, zero-width marks, special spaces)
+// written as \xNN or \uNNNN, so that a quoted token shows all it holds.
+std::string visible_text(const char* text);
 void print_reader_warning(FILE* stream, const char* file, int line, const char* text);

@@ -88,9 +88,7 @@ int check_parameter_file(const char* name) {
   refusal_text why{};
   parameter_values values{};
   const bool accepted = scan_parameter_entries(IN, values, why, [&warnings, name](int line, const char* text) {
-    char buf[2 * NAME_CAPACITY + 64];
-    std::snprintf(buf, sizeof buf, "warning: %s line %d: %s", name, line, text);
-    warnings.emplace_back(buf);
+    warnings.push_back("warning: " + std::string(name) + " line " + std::to_string(line) + ": " + visible_text(text));
   });
   close_parameter_file(IN, name);
 

@@ -132,4 +132,25 @@ INSTANTIATE_TEST_SUITE_P(
                 "Invalid parameter file: NUM_TIME = 99999999999 is outside the range of an integer"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
+// A reader's warning quotes the token it skips: a byte-order mark, a
+// zero-width space, a no-break space or a control character in it is written
+// out, so that '\ufeff1e34' does not read as the number it looks like; plain
+// text, other UTF-8 (accents, Greek) and a cut multi-byte sequence pass as
+// they are.
+TEST(ReaderWarning, ShowsWhatATerminalWouldNot) {
+  const struct {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"mass: the value '\xEF\xBB\xBF" "1.989e34' is not a number", "mass: the value '\\ufeff1.989e34' is not a number"},
+      {"a\xE2\x80\x8B" "b", "a\\u200bb"},
+      {"1\xC2\xA0" "e34", "1\\xa0e34"},
+      {"x\x01y\x7Fz", "x\\x01y\\x7fz"},
+      {"tab\tstays", "tab\tstays"},
+      {"r\xC3\xA9sum\xC3\xA9 \xCE\xBB", "r\xC3\xA9sum\xC3\xA9 \xCE\xBB"},
+      {"cut \xEF\xBB", "cut \xEF\xBB"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(visible_text(c.text), c.shown) << c.text;
+}
+
 }  // namespace
