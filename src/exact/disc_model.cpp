@@ -287,6 +287,22 @@ disc_parameters disc_parameters_of(const parameter_values& v) {
   return p;
 }
 
+parameter_values parameter_values_of(const disc_parameters& p) {
+  parameter_values v{};
+  v.mass = p.mass;
+  v.mdisk = p.mdisk;
+  v.r_out_disk = p.r_out_disk;
+  v.l = p.l;
+  v.r_ign_in = p.r_ign_in;
+  v.r_ign_out = p.r_ign_out;
+  v.sigma_index = p.sigma_index;
+  v.texp = p.texp;
+  v.kappa = p.kappa;
+  v.flag_outer = p.flag_outer;
+  v.mdot_out = p.mdot_out;
+  return v;
+}
+
 void check_parameters(const disc_parameters& p) {
   check_order(p.l);
   check_with_first_zero(p, bessel_zeros(p.l, 1)[0]);

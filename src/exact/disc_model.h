@@ -57,6 +57,8 @@ struct disc_parameters {
 // units. No supply table is read: with flag_outer 2 and a supply_file the
 // caller hands the table's history over in `supply`.
 disc_parameters disc_parameters_of(const parameter_values& v);
+// The inverse: the model quantities of a record, its run settings left at 0.
+parameter_values parameter_values_of(const disc_parameters& p);
 
 // Throws invalid_parameter for the first quantity the model cannot use: the
 // given quantities each in their own range first, then the derived ones

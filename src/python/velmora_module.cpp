@@ -259,24 +259,8 @@ int integer_argument(const py::handle& value, const char* name) {
 // such a record on their way in and out of Python, so that the table alone
 // says which keywords a Disc takes, of which kind and in which order.
 
-parameter_values record_of(const disc_parameters& p) {
-  parameter_values m{};
-  m.mass = p.mass;
-  m.mdisk = p.mdisk;
-  m.r_out_disk = p.r_out_disk;
-  m.l = p.l;
-  m.r_ign_in = p.r_ign_in;
-  m.r_ign_out = p.r_ign_out;
-  m.sigma_index = p.sigma_index;
-  m.texp = p.texp;
-  m.kappa = p.kappa;
-  m.flag_outer = p.flag_outer;
-  m.mdot_out = p.mdot_out;
-  return m;
-}
 
 // The model's parameters of a record in the file's units (the supply table apart).
-disc_parameters parameters_of_record(const parameter_values& m) { return velmora::disc_parameters_of(m); }
 
 // A model keyword of the table whose value is a number (the supply table's is a path).
 bool numeric_model_keyword(const parameter_keyword& k) { return k.model && kind_of(k) != keyword_kind::text; }
@@ -315,7 +299,7 @@ struct model_arguments {
 
 model_arguments arguments_of(const py::dict& given, const disc_parameters& base, std::optional<supply_table> table,
                              const char* function) {
-  parameter_values m = record_of(base);
+  parameter_values m = velmora::parameter_values_of(base);
   for (const auto& item : given) {
     const std::string word = py::str(item.first).cast<std::string>();
     const parameter_keyword& k = model_keyword(word, function);
@@ -326,7 +310,7 @@ model_arguments arguments_of(const py::dict& given, const disc_parameters& base,
       table = path ? std::optional<supply_table>(read_table(*path)) : std::nullopt;
     }
   }
-  disc_parameters p = parameters_of_record(m);
+  disc_parameters p = velmora::disc_parameters_of(m);
   return {with_table(p, table), std::move(table)};
 }
 
@@ -594,7 +578,7 @@ py::object per_time_and_point(const Disc& d, const vector_input& points, const v
 // The model keywords in the table's order, in the file's units; the supply
 // table by the path it was given (None: none).
 py::dict parameters_of(const Disc& d) {
-  parameter_values m = record_of(d.model().parameters());
+  parameter_values m = velmora::parameter_values_of(d.model().parameters());
   py::dict out;
   for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
     if (numeric_model_keyword(k)) out[k.name] = model_value(k, m);
