@@ -11,6 +11,7 @@
 #include <gsl/gsl_sf_gamma.h>
 
 #include "exact/errors.h"
+#include "model/keywords.h"
 
 namespace velmora {
 
@@ -57,8 +58,9 @@ double zero_in(double l, double lo, double hi) {
 void check_order(double l) {
   if (!(l >= MIN_ORDER && l <= MAX_ORDER)) {
     char text[160];
-    std::snprintf(text, sizeof text, "l = %.17g must lie in [%g, %g] (the viscosity index)", l, MIN_ORDER, MAX_ORDER);
-    throw invalid_parameter("l", text);
+    std::snprintf(text, sizeof text, "%s = %.17g must lie in [%g, %g] (the viscosity index)", keyword::l, l, MIN_ORDER,
+                  MAX_ORDER);
+    throw invalid_parameter(keyword::l, text);
   }
 }
 

@@ -21,7 +21,7 @@ namespace velmora {
 constexpr double MIN_ORDER = 0.1;
 constexpr double MAX_ORDER = 10.0;
 
-// Throws invalid_parameter("l", ...) unless MIN_ORDER <= l <= MAX_ORDER.
+// Throws invalid_parameter naming the keyword l unless MIN_ORDER <= l <= MAX_ORDER.
 void check_order(double l);
 
 // The first n positive zeros of J_(l-1), ascending, to double precision:

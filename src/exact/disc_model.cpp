@@ -15,6 +15,7 @@
 #include "exact/errors.h"
 #include "exact/projections.h"
 #include "model/constants.h"
+#include "model/keywords.h"
 #include "model/parameter_values.h"
 #include "model/settings.h"
 #include "model/viscosity.h"
@@ -189,26 +190,26 @@ void check_derived(const disc_parameters& p, double z0, const derived& d, double
   // texp: as given, or (l/z_0)^2 (16/3) r_out^(0.5/l) 3 kappa^2 (G mass)^(0.5/l) / (16 l^2).
   shares texp;
   if (p.texp != 0.0) {
-    texp.add("texp", p.texp, std::log(p.texp * phys::seconds_per_day / REFERENCE_TEXP));
+    texp.add(keyword::texp, p.texp, std::log(p.texp * phys::seconds_per_day / REFERENCE_TEXP));
   } else {
     const double reference_kappa =
         derive_viscous_constants(l, REFERENCE_MASS, REFERENCE_RADIUS, REFERENCE_TEXP, 0.0, z0).kappa;
-    texp.add("r_out_disk", p.r_out_disk, 0.5 / l * radius)
-        .add("kappa", p.kappa, 2.0 * std::log(p.kappa / reference_kappa))
-        .add("mass", p.mass, 0.5 / l * mass);
+    texp.add(keyword::r_out_disk, p.r_out_disk, 0.5 / l * radius)
+        .add(keyword::kappa, p.kappa, 2.0 * std::log(p.kappa / reference_kappa))
+        .add(keyword::mass, p.mass, 0.5 / l * mass);
   }
   require_in_range("texp (s)", d.texp, texp);
   // nu0 = (l/z_0)^2 (16/3) r_out^(0.5/l) / texp
   shares nu0;
-  nu0.add("r_out_disk", p.r_out_disk, 0.5 / l * radius).add(texp, -1.0);
+  nu0.add(keyword::r_out_disk, p.r_out_disk, 0.5 / l * radius).add(texp, -1.0);
   require_in_range("nu0", d.nu0, nu0);
   // kappa = (16 l^2 / (3 nu0 (G mass)^(0.5/l)))^(1/2)
   shares kappa;
-  kappa.add(nu0, -0.5).add("mass", p.mass, -0.25 / l * mass);
-  require_in_range("kappa", d.kappa, kappa);
+  kappa.add(nu0, -0.5).add(keyword::mass, p.mass, -0.25 / l * mass);
+  require_in_range(keyword::kappa, d.kappa, kappa);
   // hout = (G mass r_out)^(1/2)
   shares hout;
-  hout.add("mass", p.mass, 0.5 * mass).add("r_out_disk", p.r_out_disk, 0.5 * radius);
+  hout.add(keyword::mass, p.mass, 0.5 * mass).add(keyword::r_out_disk, p.r_out_disk, 0.5 * radius);
   require_in_range("hout", d.hout, hout);
   if (p.mdisk == 0.0) return;
   // The initial torque, (hout / 2 pi) (mdisk / texp) 8 l^2 (2 + sigma_index) / (z_0^2 norm) x^q
@@ -224,10 +225,11 @@ void check_derived(const disc_parameters& p, double z0, const derived& d, double
     return;
   shares torque;
   torque.add(hout, 1.0)
-      .add("mdisk", p.mdisk, std::log(p.mdisk / REFERENCE_DISC_MASS))
+      .add(keyword::mdisk, p.mdisk, std::log(p.mdisk / REFERENCE_DISC_MASS))
       .add(texp, -1.0)
-      .add("sigma_index", p.sigma_index, std::log(std::fabs(index / norm)))
-      .add(inner ? "r_ign_in" : "r_ign_out", inner ? p.r_ign_in : p.r_ign_out, q * 0.25 / l * std::log(edge));
+      .add(keyword::sigma_index, p.sigma_index, std::log(std::fabs(index / norm)))
+      .add(inner ? keyword::r_ign_in : keyword::r_ign_out, inner ? p.r_ign_in : p.r_ign_out,
+           q * 0.25 / l * std::log(edge));
   const share& c = culprit(torque, std::isnan(log_peak) ? NAN : INFINITY);
   refuse(c.name, message_text("%s = %.17g is out of range: the initial torque would reach 10^%.1f g cm^2/s^2", c.name,
                               c.value, log_peak / std::log(10.0)));
@@ -240,32 +242,40 @@ namespace {
 // The checks, with z_0, the first zero of J_(l-1), already known.
 void check_with_first_zero(const disc_parameters& p, double z0) {
   if (p.flag_outer < 0 || p.flag_outer > 2)
-    refuse("flag_outer", message_text("flag_outer = %d must be 0, 1 or 2", p.flag_outer));
-  require_finite_positive("mass", p.mass);
-  require_finite_positive("r_out_disk", p.r_out_disk);
-  require_finite_non_negative("mdisk", p.mdisk);
-  require_finite_non_negative("r_ign_in", p.r_ign_in);
+    refuse(keyword::flag_outer, message_text("%s = %d must be 0, 1 or 2", keyword::flag_outer, p.flag_outer));
+  require_finite_positive(keyword::mass, p.mass);
+  require_finite_positive(keyword::r_out_disk, p.r_out_disk);
+  require_finite_non_negative(keyword::mdisk, p.mdisk);
+  require_finite_non_negative(keyword::r_ign_in, p.r_ign_in);
   if (!(p.r_ign_in < 1.0))
-    refuse("r_ign_in", message_text("r_ign_in = %.17g must be below 1 (the disc's edge, in units of r_out_disk)", p.r_ign_in));
+    refuse(keyword::r_ign_in, message_text("%s = %.17g must be below 1 (the disc's edge, in units of %s)",
+                                           keyword::r_ign_in, p.r_ign_in, keyword::r_out_disk));
   if (!(std::isfinite(p.r_ign_out) && p.r_ign_out > p.r_ign_in))
-    refuse("r_ign_out", message_text("r_ign_out = %.17g must be finite and above r_ign_in = %.17g (the initial matter lies "
-                             "between them)", p.r_ign_out, p.r_ign_in));
-  if (!std::isfinite(p.sigma_index)) refuse("sigma_index", message_text("sigma_index = %.17g must be finite", p.sigma_index));
+    refuse(keyword::r_ign_out,
+           message_text("%s = %.17g must be finite and above %s = %.17g (the initial matter lies between them)",
+                        keyword::r_ign_out, p.r_ign_out, keyword::r_ign_in, p.r_ign_in));
+  if (!std::isfinite(p.sigma_index))
+    refuse(keyword::sigma_index, message_text("%s = %.17g must be finite", keyword::sigma_index, p.sigma_index));
   const double norm = density_norm(p);
   if (!std::isfinite(norm) || norm == 0.0)
-    refuse("sigma_index", message_text("sigma_index = %.17g: the initial surface density cannot be normalised: 1 - "
-                               "r_ign_in^(2 + sigma_index) = %.17g (r_ign_in = %.17g)", p.sigma_index, norm, p.r_ign_in));
+    refuse(keyword::sigma_index,
+           message_text("%s = %.17g: the initial surface density cannot be normalised: 1 - %s^(2 + %s) = %.17g "
+                        "(%s = %.17g)",
+                        keyword::sigma_index, p.sigma_index, keyword::r_ign_in, keyword::sigma_index, norm,
+                        keyword::r_ign_in, p.r_ign_in));
   if (!(std::isfinite(p.texp) && p.texp >= 0.0))
-    refuse("texp", message_text("texp = %.17g must be finite and positive (days), or 0 to derive it from kappa", p.texp));
+    refuse(keyword::texp, message_text("%s = %.17g must be finite and positive (days), or 0 to derive it from %s",
+                                       keyword::texp, p.texp, keyword::kappa));
   if (p.texp == 0.0 && !(std::isfinite(p.kappa) && p.kappa > 0.0))
-    refuse("kappa", message_text("kappa = %.17g must be finite and positive when texp is 0", p.kappa));
+    refuse(keyword::kappa, message_text("%s = %.17g must be finite and positive when %s is 0", keyword::kappa, p.kappa,
+                                        keyword::texp));
   const derived d = derive(p, z0);
   check_derived(p, z0, d, norm);
   if (p.flag_outer == 1) {
-    require_finite_non_negative("mdot_out", p.mdot_out);
+    require_finite_non_negative(keyword::mdot_out, p.mdot_out);
     if (p.mdot_out > MAX_SUPPLY_RATE)
-      refuse("mdot_out", message_text("mdot_out = %.17g g/s is above %g g/s, the most a supply may carry", p.mdot_out,
-                                      MAX_SUPPLY_RATE));
+      refuse(keyword::mdot_out, message_text("%s = %.17g g/s is above %g g/s, the most a supply may carry",
+                                             keyword::mdot_out, p.mdot_out, MAX_SUPPLY_RATE));
   }
 }
 

@@ -32,6 +32,7 @@
 
 #include "exact/errors.h"
 #include "model/constants.h"
+#include "model/keywords.h"
 
 namespace velmora {
 
@@ -258,8 +259,10 @@ geometry geometry_of(const disc_model& m) {
   g.l = p.l;
   g.r_ms = marginally_stable_radius(m);
   if (!(g.r_out > g.r_ms))
-    refuse("r_out_disk", message_text("r_out_disk = %.17g cm must lie outside the marginally stable orbit, 6 G M / c^2 = "
-                              "%.17g cm, for the disc to radiate", g.r_out, g.r_ms));
+    refuse(keyword::r_out_disk,
+           message_text("%s = %.17g cm must lie outside the marginally stable orbit, 6 G M / c^2 = %.17g cm, for the "
+                        "disc to radiate",
+                        keyword::r_out_disk, g.r_out, g.r_ms));
   g.h_ms = std::sqrt(phys::G * g.mass * g.r_ms);
   g.s_b = std::sqrt(std::min(INNER_PANEL, g.r_out / g.r_ms));
   const double r_hot = 49.0 / 36.0 * g.r_ms;

@@ -15,6 +15,7 @@
 #include "exact/bessel_modes.h"
 #include "exact/errors.h"
 #include "model/constants.h"
+#include "model/keywords.h"
 
 namespace velmora {
 
@@ -45,30 +46,33 @@ double texp_from_kappa(const disc_parameters& p) {
 std::vector<std::string> plausibility_warnings(const disc_parameters& p) {
   std::vector<std::string> w;
   if (finite_positive(p.mass) && p.mass < PLAUSIBLE_MASS_MIN)
-    w.push_back(message_text("mass = %g g is below %g g: solar masses? %g solar masses is %.4g g", p.mass, PLAUSIBLE_MASS_MIN,
-                     p.mass, p.mass * SOLAR_MASS));
+    w.push_back(message_text("%s = %g g is below %g g: solar masses? %g solar masses is %.4g g", keyword::mass, p.mass,
+                             PLAUSIBLE_MASS_MIN, p.mass, p.mass * SOLAR_MASS));
   if (finite_positive(p.mdisk) && p.mdisk < PLAUSIBLE_MDISK_MIN)
-    w.push_back(message_text("mdisk = %g g is below %g g: solar masses? %g solar masses is %.4g g", p.mdisk,
-                     PLAUSIBLE_MDISK_MIN, p.mdisk, p.mdisk * SOLAR_MASS));
+    w.push_back(message_text("%s = %g g is below %g g: solar masses? %g solar masses is %.4g g", keyword::mdisk,
+                             p.mdisk, PLAUSIBLE_MDISK_MIN, p.mdisk, p.mdisk * SOLAR_MASS));
   if (finite_positive(p.r_out_disk) && p.r_out_disk < PLAUSIBLE_R_OUT_DISK_MIN)
-    w.push_back(message_text("r_out_disk = %g cm is below %g cm: km? %g km is %.4g cm", p.r_out_disk, PLAUSIBLE_R_OUT_DISK_MIN,
-                     p.r_out_disk, p.r_out_disk * CM_PER_KM));
+    w.push_back(message_text("%s = %g cm is below %g cm: km? %g km is %.4g cm", keyword::r_out_disk, p.r_out_disk,
+                             PLAUSIBLE_R_OUT_DISK_MIN, p.r_out_disk, p.r_out_disk * CM_PER_KM));
   if (finite_positive(p.r_out_disk) && std::isfinite(p.r_ign_out) && p.r_ign_out > PLAUSIBLE_R_IGN_OUT_MAX)
-    w.push_back(message_text("r_ign_out = %g r_out_disk is beyond the disc's edge (1 r_out_disk): cm? %g cm is %.4g r_out_disk",
-                     p.r_ign_out, p.r_ign_out, p.r_ign_out / p.r_out_disk));
+    w.push_back(message_text("%s = %g %s is beyond the disc's edge (1 %s): cm? %g cm is %.4g %s", keyword::r_ign_out,
+                             p.r_ign_out, keyword::r_out_disk, keyword::r_out_disk, p.r_ign_out,
+                             p.r_ign_out / p.r_out_disk, keyword::r_out_disk));
   if (std::isfinite(p.texp) && p.texp > PLAUSIBLE_TEXP_MAX)
-    w.push_back(message_text("texp = %g days is above %g days: seconds? %g s is %.4g days", p.texp, PLAUSIBLE_TEXP_MAX, p.texp,
-                     p.texp / phys::seconds_per_day));
+    w.push_back(message_text("%s = %g days is above %g days: seconds? %g s is %.4g days", keyword::texp, p.texp,
+                             PLAUSIBLE_TEXP_MAX, p.texp, p.texp / phys::seconds_per_day));
   if (p.texp == 0.0 && finite_positive(p.kappa) && finite_positive(p.mass) && finite_positive(p.r_out_disk)) {
     const double days = texp_from_kappa(p);
     if (std::isfinite(days) && (days > PLAUSIBLE_TEXP_MAX || days < PLAUSIBLE_TEXP_MIN))
-      w.push_back(message_text("kappa = %g (cgs) gives texp = %g days, outside %g to %g days: another unit? kappa scales "
-                       "as sqrt(texp): kappa %g gives %g days",
-                       p.kappa, days, PLAUSIBLE_TEXP_MIN, PLAUSIBLE_TEXP_MAX, p.kappa * std::sqrt(30.0 / days), 30.0));
+      w.push_back(message_text("%s = %g (cgs) gives %s = %g days, outside %g to %g days: another unit? %s scales "
+                               "as sqrt(%s): %s %g gives %g days",
+                               keyword::kappa, p.kappa, keyword::texp, days, PLAUSIBLE_TEXP_MIN, PLAUSIBLE_TEXP_MAX,
+                               keyword::kappa, keyword::texp, keyword::kappa, p.kappa * std::sqrt(30.0 / days), 30.0));
   }
   if (p.flag_outer == 1 && finite_positive(p.mdot_out) && p.mdot_out < PLAUSIBLE_MDOT_OUT_MIN)
-    w.push_back(message_text("mdot_out = %g g/s is below %g g/s: solar masses per year? %g solar masses per year is %.4g g/s",
-                     p.mdot_out, PLAUSIBLE_MDOT_OUT_MIN, p.mdot_out, p.mdot_out * SOLAR_MASS_PER_YEAR));
+    w.push_back(message_text("%s = %g g/s is below %g g/s: solar masses per year? %g solar masses per year is %.4g g/s",
+                             keyword::mdot_out, p.mdot_out, PLAUSIBLE_MDOT_OUT_MIN, p.mdot_out,
+                             p.mdot_out * SOLAR_MASS_PER_YEAR));
   return w;
 }
 

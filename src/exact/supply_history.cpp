@@ -28,6 +28,7 @@
 #include <utility>
 
 #include "exact/errors.h"
+#include "model/keywords.h"
 #include "model/supply_law.h"
 
 namespace velmora {
@@ -316,8 +317,9 @@ std::string supply_table_path(const std::string& parameter_file, const std::stri
 
 void check_supply_file_mode(const std::string& supply_file, int flag_outer) {
   if (supply_file.empty() || !(flag_outer == 0 || flag_outer == 1)) return;
-  refuse("supply_file", message_text("supply_file = %.400s needs flag_outer = 2 (the outer supply from a table), not "
-                                     "flag_outer = %d", supply_file.c_str(), flag_outer));
+  refuse(keyword::supply_file, message_text("%s = %.400s needs %s = 2 (the outer supply from a table), not %s = %d",
+                                             keyword::supply_file, supply_file.c_str(), keyword::flag_outer,
+                                             keyword::flag_outer, flag_outer));
 }
 
 supply_history read_supply_table(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <variant>
 
+#include "model/keywords.h"
 #include "model/parameter_values.h"
 #include "model/settings.h"
 #include "output/fatal.h"
@@ -18,7 +19,8 @@ using keyword_destination = std::variant<double*, int*, std::array<char, NAME_CA
 
 // One keyword of the parameter file. This table is the only list of keywords:
 // the reader, its "did you mean" suggestions and `velmora --check` all take it
-// from here, in this order.
+// from here, in this order. The names are model/keywords.h's, the spelling
+// the core's refusals use as well.
 // `model` tells a quantity of the disc model from a setting of the run (the
 // output times, the names of files, the work done); `doc` is one line saying
 // what the value is, with its unit, for help texts and the Python module.
@@ -35,42 +37,42 @@ enum class keyword_kind { real, integer, text };
 keyword_kind kind_of(const parameter_keyword& k);
 
 inline const parameter_keyword PARAMETER_KEYWORDS[] = {
-    {"mass", "g", true, "g, mass of the central object",
+    {keyword::mass, "g", true, "g, mass of the central object",
      [](parameter_values* v) -> keyword_destination { return &v->mass; }},
-    {"mdisk", "g", true, "g, mass of the initial disc between r_ign_in and r_out_disk",
+    {keyword::mdisk, "g", true, "g, mass of the initial disc between r_ign_in and r_out_disk",
      [](parameter_values* v) -> keyword_destination { return &v->mdisk; }},
-    {"r_out_disk", "cm", true, "cm, outer radius of the disc",
+    {keyword::r_out_disk, "cm", true, "cm, outer radius of the disc",
      [](parameter_values* v) -> keyword_destination { return &v->r_out_disk; }},
-    {"l", "1", true, "1, viscosity index (0.1 <= l <= 10): nu ~ r^(2 - 0.5/l)",
+    {keyword::l, "1", true, "1, viscosity index (0.1 <= l <= 10): nu ~ r^(2 - 0.5/l)",
      [](parameter_values* v) -> keyword_destination { return &v->l; }},
-    {"r_ign_in", "r_out_disk", true, "r_out_disk, inner edge of the initial matter",
+    {keyword::r_ign_in, keyword::r_out_disk, true, "r_out_disk, inner edge of the initial matter",
      [](parameter_values* v) -> keyword_destination { return &v->r_ign_in; }},
-    {"r_ign_out", "r_out_disk", true, "r_out_disk, outer edge of the initial matter",
+    {keyword::r_ign_out, keyword::r_out_disk, true, "r_out_disk, outer edge of the initial matter",
      [](parameter_values* v) -> keyword_destination { return &v->r_ign_out; }},
-    {"sigma_index", "1", true, "1, initial surface density ~ r^sigma_index",
+    {keyword::sigma_index, "1", true, "1, initial surface density ~ r^sigma_index",
      [](parameter_values* v) -> keyword_destination { return &v->sigma_index; }},
-    {"texp", "days", true, "days, viscous time (e-folding time of the first mode); 0: from kappa",
+    {keyword::texp, "days", true, "days, viscous time (e-folding time of the first mode); 0: from kappa",
      [](parameter_values* v) -> keyword_destination { return &v->texp; }},
-    {"kappa", "cgs", true, "cgs, viscosity constant in the angular-momentum variable, used when texp is 0",
+    {keyword::kappa, "cgs", true, "cgs, viscosity constant in the angular-momentum variable, used when texp is 0",
      [](parameter_values* v) -> keyword_destination { return &v->kappa; }},
-    {"MIN_TIME", "texp", false, "texp, first output time",
+    {keyword::min_time, keyword::texp, false, "texp, first output time",
      [](parameter_values* v) -> keyword_destination { return &v->min_time; }},
-    {"MAX_TIME", "texp", false, "texp, last output time (output times spaced logarithmically)",
+    {keyword::max_time, keyword::texp, false, "texp, last output time (output times spaced logarithmically)",
      [](parameter_values* v) -> keyword_destination { return &v->max_time; }},
-    {"NUM_TIME", "count", false, "count, number of output times",
+    {keyword::num_time, "count", false, "count, number of output times",
      [](parameter_values* v) -> keyword_destination { return &v->num_time; }},
-    {"save", "flag", false, "flag, 1: a torque profile file per output time",
+    {keyword::save, "flag", false, "flag, 1: a torque profile file per output time",
      [](parameter_values* v) -> keyword_destination { return &v->save; }},
-    {"flag_outer", "mode", true,
+    {keyword::flag_outer, "mode", true,
      "mode, outer supply: 0 none, 1 constant mdot_out, 2 a supply law (supply_file or the built-in one)",
      [](parameter_values* v) -> keyword_destination { return &v->flag_outer; }},
-    {"name", "text", false, "text, run name, part of every data-file name",
+    {keyword::name, "text", false, "text, run name, part of every data-file name",
      [](parameter_values* v) -> keyword_destination { return &v->name; }},
-    {"mdot_out", "g/s", true, "g/s, constant outer supply of flag_outer 1",
+    {keyword::mdot_out, "g/s", true, "g/s, constant outer supply of flag_outer 1",
      [](parameter_values* v) -> keyword_destination { return &v->mdot_out; }},
-    {"fast", "flag", false, "flag, 1: every torque value from the series coefficients, no radial integral",
+    {keyword::fast, "flag", false, "flag, 1: every torque value from the series coefficients, no radial integral",
      [](parameter_values* v) -> keyword_destination { return &v->fast; }},
-    {"supply_file", "text", true,
+    {keyword::supply_file, "text", true,
      "text, table of the outer supply (days, g/s) for flag_outer 2; empty: the built-in law",
      [](parameter_values* v) -> keyword_destination { return &v->supply_file; }},
 };

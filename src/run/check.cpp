@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/gmodel.h"
+#include "model/keywords.h"
 #include "model/parameters.h"
 #include "model/settings.h"
 #include "numerics/gsl_errors.h"
@@ -65,7 +66,7 @@ std::vector<named_value> derived_constants(const gmodel* mod, double rms) {
       {"r_ign_out_cm", format_real(mod->r_ign_out), "cm"},
       {"hout", format_real(hout_of(mod)), "cm^2/s"},
       {"r_ms", format_real(rms), "cm"},
-      {"r_inner_dotM", format_real(r_inner_dotM), "r_out_disk"},
+      {"r_inner_dotM", format_real(r_inner_dotM), keyword::r_out_disk},
       {"r_inner_dotM_cm", format_real(r_inner_dotM * mod->r_out_disk), "cm"},
       {"MIN_TIME_s", format_real(MIN_TIME), "s"},
       {"MAX_TIME_s", format_real(MAX_TIME), "s"},
@@ -108,8 +109,8 @@ int check_parameter_file(const char* name) {
       double rms = 0.0;
       derive_model_constants(&mod, &rms);
       // The set-up derives texp from kappa when texp is 0, and kappa from texp always.
-      if (values.texp == 0.0) set_value(keywords, "texp", mod.texp / phys::seconds_per_day);
-      set_value(keywords, "kappa", mod.kappa);
+      if (values.texp == 0.0) set_value(keywords, keyword::texp, mod.texp / phys::seconds_per_day);
+      set_value(keywords, keyword::kappa, mod.kappa);
       derived = derived_constants(&mod, rms);
       if (!check_model(&mod, values, why)) status = exit_status::invalid_model;
       plausibility_judged = status == exit_status::ok;
