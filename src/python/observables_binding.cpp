@@ -72,6 +72,27 @@ py::object per_time(const vector_input& t, Compute compute) {
   return result(std::move(out));
 }
 
+// An observable at one frequency (Hz) and times t (s), as the core computes
+// it: flux_density, ab_magnitude.
+using at_frequency = void (*)(const disc_model&, const double* t, std::size_t nt, double frequency,
+                              const velmora::viewing&, const velmora::surface&, double* out);
+
+// Binds `compute` as the method `name` of Disc: (t, frequency, *, distance,
+// inclination, f_col=1.0, c_irr=0.0), one value per time.
+void bind_at_frequency(py::object& cls, const model_getter& model_of, const char* name, at_frequency compute,
+                       const std::string& doc) {
+  cls.attr(name) = py::cpp_function(
+      [model_of, compute](py::handle self, const vector_input& t, double frequency, double distance,
+                          double inclination, double f_col, double c_irr) {
+        const disc_model& model = model_of(self);
+        return per_time(t, [&](const double* tt, std::size_t n, double* out) {
+          compute(model, tt, n, frequency, {distance, inclination}, {f_col, c_irr}, out);
+        });
+      },
+      py::name(name), py::is_method(cls), "t"_a, "frequency"_a, py::kw_only(), "distance"_a, "inclination"_a,
+      "f_col"_a = 1.0, "c_irr"_a = 0.0, doc.c_str());
+}
+
 constexpr const char* F_NOTE = R"(
 The disc radiates from r_ms = 6 G M / c^2 to r_out_disk. The model's torque F
 (the torque over 2 pi, g cm^2 s^-2, which vanishes at the centre r = 0) is
@@ -153,30 +174,12 @@ band, interpolated as a power law between rows.)") +
 
   const std::string density_doc =
       std::string(R"(The flux density (erg/s/cm^2/Hz) at a frequency (Hz) and times t (s).)") + F_NOTE + VIEW_NOTE;
-  cls.attr("flux_density") = py::cpp_function(
-      [model_of](py::handle self, const vector_input& t, double frequency, double distance, double inclination,
-                 double f_col, double c_irr) {
-        const disc_model& model = model_of(self);
-        return per_time(t, [&](const double* tt, std::size_t n, double* out) {
-          velmora::flux_density(model, tt, n, frequency, {distance, inclination}, {f_col, c_irr}, out);
-        });
-      },
-      py::name("flux_density"), py::is_method(cls), "t"_a, "frequency"_a, py::kw_only(), "distance"_a,
-      "inclination"_a, "f_col"_a = 1.0, "c_irr"_a = 0.0, density_doc.c_str());
+  bind_at_frequency(cls, model_of, "flux_density", velmora::flux_density, density_doc);
 
   const std::string magnitude_doc =
       std::string(R"(The AB magnitude -2.5 log10(f_nu) - 48.60 of flux_density (inf where it is 0).)") + F_NOTE +
       VIEW_NOTE;
-  cls.attr("ab_magnitude") = py::cpp_function(
-      [model_of](py::handle self, const vector_input& t, double frequency, double distance, double inclination,
-                 double f_col, double c_irr) {
-        const disc_model& model = model_of(self);
-        return per_time(t, [&](const double* tt, std::size_t n, double* out) {
-          velmora::ab_magnitude(model, tt, n, frequency, {distance, inclination}, {f_col, c_irr}, out);
-        });
-      },
-      py::name("ab_magnitude"), py::is_method(cls), "t"_a, "frequency"_a, py::kw_only(), "distance"_a,
-      "inclination"_a, "f_col"_a = 1.0, "c_irr"_a = 0.0, magnitude_doc.c_str());
+  bind_at_frequency(cls, model_of, "ab_magnitude", velmora::ab_magnitude, magnitude_doc);
 
   const std::string count_doc = std::string(R"(Photons per second detected between e_min and e_max (keV) at times t (s).
 

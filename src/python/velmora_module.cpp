@@ -284,10 +284,13 @@ void set_model_value(const parameter_keyword& k, parameter_values& m, const py::
   else if (auto* integer = std::get_if<int*>(&d)) **integer = integer_argument(value, k.name);
 }
 
-py::object model_value(const parameter_keyword& k, parameter_values& m) {
+// A keyword's value in a record, as Python gets it: a float, an int, or a
+// text as a file name (os.fsdecode).
+py::object keyword_value(const parameter_keyword& k, parameter_values& m) {
   const keyword_destination d = k.destination(&m);
   if (auto* real = std::get_if<double*>(&d)) return py::float_(**real);
-  return py::int_(**std::get_if<int*>(&d));
+  if (auto* integer = std::get_if<int*>(&d)) return py::int_(**integer);
+  return file_name_of(std::get<std::array<char, NAME_CAPACITY>*>(d)->data());
 }
 
 // The model of keyword arguments given on top of `base` and its table: every
@@ -362,12 +365,7 @@ scanned_file scan_file(const std::string& path) {
     out.warnings.emplace_back(line, text);
   });
   const int read_error = std::ferror(in.get()) ? (errno != 0 ? errno : EIO) : 0;
-  for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
-    const keyword_destination d = k.destination(&out.read);
-    if (auto* real = std::get_if<double*>(&d)) out.values[k.name] = **real;
-    else if (auto* integer = std::get_if<int*>(&d)) out.values[k.name] = **integer;
-    else out.values[k.name] = file_name_of(std::get<std::array<char, NAME_CAPACITY>*>(d)->data());
-  }
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS) out.values[k.name] = keyword_value(k, out.read);
   out.run.min_time = out.read.min_time;
   out.run.max_time = out.read.max_time;
   out.run.num_time = out.read.num_time;
@@ -581,17 +579,27 @@ py::dict parameters_of(const Disc& d) {
   parameter_values m = velmora::parameter_values_of(d.model().parameters());
   py::dict out;
   for (const parameter_keyword& k : PARAMETER_KEYWORDS) {
-    if (numeric_model_keyword(k)) out[k.name] = model_value(k, m);
+    if (numeric_model_keyword(k)) out[k.name] = keyword_value(k, m);
     else if (k.model) out[k.name] = d.table() ? py::object(file_name_of(d.table()->path)) : py::object(py::none());
   }
   return out;
 }
 
+// The run's keywords in the table's order, as a parameter file gives them.
 py::object run_settings_of(const Disc& d) {
   if (!d.run()) return py::none();
   const run_settings& r = *d.run();
-  return py::dict("MIN_TIME"_a = r.min_time, "MAX_TIME"_a = r.max_time, "NUM_TIME"_a = r.num_time, "save"_a = r.save,
-                  "fast"_a = r.fast, "name"_a = r.name);
+  parameter_values values{};
+  values.min_time = r.min_time;
+  values.max_time = r.max_time;
+  values.num_time = r.num_time;
+  values.save = r.save;
+  values.fast = r.fast;
+  std::snprintf(values.name.data(), values.name.size(), "%s", r.name.c_str());  // a file's name: it fits
+  py::dict out;
+  for (const parameter_keyword& k : PARAMETER_KEYWORDS)
+    if (!k.model) out[k.name] = keyword_value(k, values);
+  return out;
 }
 
 // The program's output times (exact/output_times.h), in s.
@@ -698,6 +706,8 @@ Disc disc_of_state(const py::tuple& state) {
     run->save = r[3].cast<int>();
     run->fast = r[4].cast<int>();
     run->name = r[5].cast<std::string>();
+    if (run->name.size() >= NAME_CAPACITY || run->name.find('\0') != std::string::npos)
+      refuse_state("its run name is not one a parameter file can give");
     run->texp_seconds = r[6].cast<double>();
   }
   py::gil_scoped_release release;
