@@ -1,8 +1,9 @@
 """The parameter-file keywords the tools give a role to, found in the program's keyword
 table (velmora.keywords()) by what they are instead of spelt once more: the supply table
 (the model's one keyword of text), the run's name (the run's one keyword of text), the
-number of output times (the run's one count) and the mode of the outer supply (the
-model's one mode). A data file's header gives the model's keywords too, in cm and s
+number of output times (the run's one count), the mode of the outer supply (the model's
+one mode), the disc's outer edge (the model's one length in cm) and the central mass (the
+model's first mass in g). A data file's header gives the model's keywords too, in cm and s
 where a parameter file uses other units; header_model_values reads them back."""
 
 import functools
@@ -37,6 +38,21 @@ def output_count():
 
 def supply_mode():
     return _one(True, lambda k: k.unit == "mode")
+
+
+def outer_radius():
+    """The disc's outer edge: the model's one length in cm (the initial matter's edges are in
+    units of it)."""
+    return _one(True, lambda k: k.unit == "cm")
+
+
+def central_mass():
+    """The central object's mass: the first of the model's masses (unit g) in the table,
+    which lists the central object before the disc, as a parameter file does."""
+    masses = [k.name for k in _keywords() if k.model and k.unit == "g"]
+    if not masses:
+        raise LookupError("the keyword table has no model keyword in g")
+    return masses[0]
 
 
 def numeric_model_keywords():

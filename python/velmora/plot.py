@@ -561,9 +561,9 @@ def profile_figure(snapshots: list, initial: Optional[DataFile], title: str):
     from matplotlib import cm, colors
     from matplotlib.figure import Figure
     first = snapshots[0]
-    mass = first.value("mass") or 0.0
+    mass = first.value(_vocabulary.central_mass()) or 0.0
     r_ms = 6.0 * G * mass / C_LIGHT ** 2
-    r_out = first.value("r_out_disk") or float(np.nanmax(first.column(3)))
+    r_out = first.value(_vocabulary.outer_radius()) or float(np.nanmax(first.column(3)))
     times = np.array([float(s.column(7)[0]) / DAY for s in snapshots])
     tmin, tmax = float(times.min()), float(times.max())
     if tmax <= tmin:

@@ -4,6 +4,7 @@ pickling and a parameter file, and comes back as given. A keyword added to
 the table without reaching one of these fails here."""
 
 import inspect
+import math
 import pickle
 
 import pytest
@@ -116,3 +117,18 @@ def test_a_data_file_s_header_gives_back_the_model_of_its_parameter_file(tmp_pat
         # The header writes %e: 7 significant digits, a relative rounding of at most 5e-7
         # (twice that after the division by r_out_disk).
         assert values[k.name] == pytest.approx(given[k.name], rel=1.1e-6, abs=0), k.name
+
+
+def test_the_tools_find_the_central_mass_and_the_outer_edge_by_their_role():
+    """The plot tool reads r_ms = 6 G M / c^2 and the disc's edge from a header by the
+    roles the keyword table gives; the disc's specific angular momentum at its edge,
+    sqrt(G M r_out), tells whether they are the central mass and the outer radius."""
+    from velmora import _vocabulary
+    from velmora.constants import G
+    mass, edge = _vocabulary.central_mass(), _vocabulary.outer_radius()
+    disc = velmora.Disc(**CLOSED)
+    assert disc.hout == pytest.approx(math.sqrt(G * CLOSED[mass] * CLOSED[edge]), rel=1e-14)
+    # Another mass of the model (the disc's) leaves the angular momentum at the edge alone.
+    for k in MODEL_KEYWORDS:
+        if k.unit == "g" and k.name != mass:
+            assert disc.replace(**{k.name: 3 * CLOSED[k.name]}).hout == disc.hout, k.name
