@@ -22,6 +22,9 @@ constexpr double PI = 3.141592653589793;
 // is far below 1e-17.
 constexpr double LARGE_ARGUMENT = 40.0;
 constexpr double SERIES_TOLERANCE = 1e-17;  // a series ends once its term is below this of its sum
+// The same test on squared moduli (std::norm), which costs no square root,
+// where the terms stay far below the square root of the largest double.
+constexpr double SERIES_TOLERANCE_SQUARED = SERIES_TOLERANCE * SERIES_TOLERANCE;
 constexpr std::size_t LAGUERRE_NODES = 96;  // measured: 1e-15 against GSL's K_nu for real z >= 1, nu <= 9
 constexpr int MAX_SERIES_TERMS = 5000;
 // A series whose terms grow like exp(|q|) is carried in units of 1e200 once
@@ -38,12 +41,12 @@ complex_t hankel_series(double nu, complex_t z, bool alternating) {
   for (int k = 1; k < MAX_SERIES_TERMS; ++k) {
     const double odd = 2.0 * k - 1.0;
     term *= (mu - odd * odd) / (8.0 * k) / (alternating ? -z : z);
-    const double size = std::abs(term);
+    const double size = std::norm(term);  // squared moduli throughout
     if (size == 0.0) break;
     if (odd * odd > mu && size > previous) break;  // past the smallest term: the rest diverges
     sum += term;
     previous = size;
-    if (size < SERIES_TOLERANCE * std::abs(sum)) break;
+    if (size < SERIES_TOLERANCE_SQUARED * std::norm(sum)) break;
   }
   return sum;
 }
@@ -59,7 +62,7 @@ complex_t bessel_I_scaled(double nu, complex_t z) {
     for (int k = 1; k < MAX_SERIES_TERMS; ++k) {
       term *= quarter / (k * (nu + k));
       sum += term;
-      if (k > bound && std::abs(term) < SERIES_TOLERANCE * std::abs(sum)) break;
+      if (k > bound && std::norm(term) < SERIES_TOLERANCE_SQUARED * std::norm(sum)) break;
     }
     return std::exp(nu * std::log(0.5 * z) - gsl_sf_lngamma(nu + 1.0) - z) * sum;
   }
@@ -137,6 +140,7 @@ double laplace_rate::reflection(double tau) const {
       }
       const complex_t term = c * ((1.0 - ratio_power) / (power_ + 2.0 * k));
       sum += term;
+      // (moduli, not their squares: the terms are carried up to RESCALE, whose square overflows)
       if (k * (l_ + k) > bound && std::abs(term) < SERIES_TOLERANCE * std::abs(sum)) break;
     }
     // exp(s t) z_0^2 (q/2)^(2l) / Gamma(l+1)^2 x_out^P [K_nu(q) / I_nu(q)] S, with
