@@ -504,6 +504,7 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
   double initial_span = std::numeric_limits<double>::infinity();
   double break_span = std::numeric_limits<double>::infinity();
   double early_span = std::numeric_limits<double>::infinity();  // early times the modes may still serve
+  double early_change_span = std::numeric_limits<double>::infinity();  // the same for the supply's changes
   bool driven = false;
   for (std::size_t j = 0; j < n; ++j) {
     const double tau = check_time(t[j]) / texp_;
@@ -512,12 +513,16 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
     else if (scale_ != 0.0 && centre && initial_share_early(tau) && !not_yet_arrived(tau, shape_->x_in, z0_) &&
              !infinite_disc_holds(tau))
       early_span = std::min(early_span, tau);
-    if (centre && supply_share_early(tau)) continue;
+    for (const supply::piece& q : s.pieces) driven = driven || (q.exponential && q.start < tau);
+    // The supply's share at early times may come from the modes too, as far
+    // as EARLY_MODE_CAP of them reach (none while the supply is still 0).
+    const bool early_supply = centre && supply_share_early(tau);
+    if (early_supply && !(tau > s.first_change)) continue;
+    double& changes = early_supply ? early_change_span : break_span;
     for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
       const double span = tau - s.break_time[b];
-      if (span > 0.0 && !(centre && not_yet_arrived(span, 1.0, z0_))) break_span = std::min(break_span, span);
+      if (span > 0.0 && !(centre && not_yet_arrived(span, 1.0, z0_))) changes = std::min(changes, span);
     }
-    for (const supply::piece& q : s.pieces) driven = driven || (q.exponential && q.start < tau);
   }
   plan pl;
   // The driven terms fall off as (z/z_0)^(-e), e = 2K + 1.5 - l: summed up
@@ -549,13 +554,15 @@ disc_model::plan disc_model::prepare(const double* t, std::size_t n, bool centre
   }
   // The early times' modal sums, as far as EARLY_MODE_CAP modes reach.
   std::size_t early_modes = 0;
-  while (std::isfinite(early_span)) {
-    const std::size_t need = std::min(modes_for(*pl.modes, early_span), EARLY_MODE_CAP);
-    if (need <= pl.modes->count()) {
+  for (;;) {
+    const std::size_t need = std::isfinite(early_span) ? std::min(modes_for(*pl.modes, early_span), EARLY_MODE_CAP) : 0;
+    const std::size_t changes =
+        std::isfinite(early_change_span) ? std::min(modes_for(*pl.modes, early_change_span), EARLY_MODE_CAP) : 0;
+    if (std::max(need, changes) <= pl.modes->count()) {
       early_modes = need;
       break;
     }
-    pl.modes = order_->at_least(need);
+    pl.modes = order_->at_least(std::max(need, changes));
   }
   std::size_t projected = early_modes;
   if (std::isfinite(initial_span)) projected = std::max(projected, std::min(pl.modes->count(), modes_for(*pl.modes, initial_span)));
@@ -576,6 +583,24 @@ void disc_model::profile_values(double x, double* out) const {
   }
 }
 
+namespace {
+
+// The initial torque's modal sum over the first N modes at tau (texp), per
+// unit of its scale; `magnitude` gathers the sizes of its terms, by which
+// the caller judges how far it cancelled.
+double initial_modal_sum(const mode_values& m, std::size_t N, double tau, const double* w, const double* P,
+                         const double* decay, double& magnitude) {
+  double acc = 0.0;
+  for (std::size_t i = 0; i < N; ++i) {
+    const double term = w[i] * P[i] * (decay ? decay[i] : std::exp(-m.decay[i] * tau));
+    acc += term;
+    magnitude += std::fabs(term);
+  }
+  return acc;
+}
+
+}  // namespace
+
 double disc_model::sum(double tau, const plan& pl, const double* w, const double* profile, bool centre,
                        const double* decay) const {
   const supply& s = *supply_;
@@ -584,6 +609,7 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   // Early at the centre, each share from the Laplace transform where its
   // modes would cancel: the initial torque's as the disc without an edge plus
   // the edge's reflection, the supply's as the centre's answer to each change.
+  // Where few modes carry a share and keep their digits, the modes instead.
   const bool early_initial = centre && initial_share_early(tau);
   const bool early_supply = centre && supply_share_early(tau);
   if (early_initial && scale_ != 0.0) {
@@ -594,13 +620,8 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
     } else if (pl.projections && !not_yet_arrived(tau, shape_->x_in, z0_)) {
       const std::size_t N = modes_for(m, tau);
       if (N <= pl.projections->size()) {
-        const double* P = pl.projections->data();
-        double acc = 0.0, magnitude = 0.0;
-        for (std::size_t i = 0; i < N; ++i) {
-          const double term = w[i] * P[i] * std::exp(-m.decay[i] * tau);
-          acc += term;
-          magnitude += std::fabs(term);
-        }
+        double magnitude = 0.0;
+        const double acc = initial_modal_sum(m, N, tau, w, pl.projections->data(), nullptr, magnitude);
         if (MODAL_ROUNDING * magnitude <= EARLY_MODAL_TRUST * std::fabs(acc)) {
           v += scale_ * acc;
           done = true;
@@ -609,12 +630,15 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
     }
     if (!done) v += infinite_disc_rate(tau) + scale_ * shape_->norm * laplace_->reflection(tau);
   }
-  if (early_supply) v += early_supply_rate(tau);
-  // The particular solution of the piece in force.
-  if (s.any() && !early_supply) {
-    const supply::piece& q = s.pieces[s.piece_at(tau)];
-    for (int k = 0; k < s.K; ++k) v += q.derivative(tau, k) * profile[k];
+  // (Before the supply first differs from 0 its share is 0.)
+  if (early_supply && tau > s.first_change) {
+    double share = 0.0, magnitude = 0.0;
+    add_particular(tau, profile, share, &magnitude);
+    const bool complete = add_changes(tau, pl, w, profile, centre, share, &magnitude);
+    if (complete && MODAL_ROUNDING * magnitude <= EARLY_MODAL_TRUST * std::fabs(share)) v += share;
+    else v += early_supply_rate(tau);
   }
+  if (!early_supply) add_particular(tau, profile, v, nullptr);
   // The initial torque, less nothing: its own modes. At the centre, before
   // the edge's reflection matters, the infinite disc's closed form where the
   // modes have not been summed (the matter has not yet arrived) or their sum
@@ -622,19 +646,32 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   const bool infinite = centre && scale_ != 0.0 && !early_initial && infinite_disc_holds(tau);
   if (!early_initial && scale_ != 0.0 && !(centre && not_yet_arrived(tau, shape_->x_in, z0_))) {
     const std::size_t N = std::min(modes_for(m, tau), pl.projections->size());
-    const double* P = pl.projections->data();
-    double acc = 0.0, magnitude = 0.0;
-    for (std::size_t i = 0; i < N; ++i) {
-      const double term = w[i] * P[i] * (decay ? decay[i] : std::exp(-m.decay[i] * tau));
-      acc += term;
-      magnitude += std::fabs(term);
-    }
+    double magnitude = 0.0;
+    const double acc = initial_modal_sum(m, N, tau, w, pl.projections->data(), decay, magnitude);
     if (infinite && MODAL_ROUNDING * magnitude > MODAL_TRUST * std::fabs(acc)) v += infinite_disc_rate(tau);
     else v += scale_ * acc;
   } else if (infinite) {
     v += infinite_disc_rate(tau);
   }
-  if (early_supply) return v;
+  if (!early_supply) add_changes(tau, pl, w, profile, centre, v, nullptr);
+  return v;
+}
+
+void disc_model::add_particular(double tau, const double* profile, double& v, double* magnitude) const {
+  const supply& s = *supply_;
+  if (!s.any()) return;
+  const supply::piece& q = s.pieces[s.piece_at(tau)];
+  for (int k = 0; k < s.K; ++k) {
+    const double term = q.derivative(tau, k) * profile[k];
+    v += term;
+    if (magnitude) *magnitude += std::fabs(term);
+  }
+}
+
+bool disc_model::add_changes(double tau, const plan& pl, const double* w, const double* profile, bool centre, double& v,
+                             double* magnitude) const {
+  const supply& s = *supply_;
+  const mode_values& m = *pl.modes;
   // Each change of the supply: the difference of the particular solutions
   // before and after it, left to decay.
   for (std::size_t b = 0; b < s.break_time.size() && s.break_time[b] <= tau; ++b) {
@@ -650,10 +687,13 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
           power *= span / (j + 1);
         }
         v += d[k] * term;
+        if (magnitude) *magnitude += std::fabs(d[k] * term);
       }
       continue;
     }
-    const std::size_t N = std::min(modes_for(m, span), m.count());
+    const std::size_t need = modes_for(m, span);
+    if (magnitude && need > m.count()) return false;  // a candidate sum must be complete
+    const std::size_t N = std::min(need, m.count());
     double acc = 0.0;
     for (std::size_t i = 0; i < N; ++i) {
       const double rho = -1.0 / m.decay[i];
@@ -662,7 +702,9 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
         g += d[k] * power;
         power *= rho;
       }
-      acc += w[i] * m.steady[i] * g * std::exp(-m.decay[i] * span);
+      const double term = w[i] * m.steady[i] * g * std::exp(-m.decay[i] * span);
+      acc += term;
+      if (magnitude) *magnitude += std::fabs(term);
     }
     v += acc;
   }
@@ -671,10 +713,11 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
   // then exp(-lambda after) once the piece has ended.
   for (const supply::piece& q : s.pieces) {
     if (!q.exponential || !(q.start < tau)) continue;
+    if (magnitude && pl.driven == 0) return false;
     const double U = std::min(tau, q.end) - q.start;
     const double after = tau - q.start - U;
     const double piece_decay = std::exp(-U / q.theta);
-    double acc = 0.0;
+    double acc = 0.0, size = 0.0;
     for (std::size_t i = 0; i < pl.driven; ++i) {
       const double lambda = m.decay[i];
       const double d = (lambda - 1.0 / q.theta) * U;
@@ -685,11 +728,15 @@ double disc_model::sum(double tau, const plan& pl, const double* w, const double
       if (after > 0.0) H *= std::exp(-lambda * after);
       double power = 1.0;  // (-1/lambda)^(K-1)
       for (int k = 1; k < s.K; ++k) power *= -1.0 / lambda;
-      acc += w[i] * m.steady[i] * power * H;
+      const double term = w[i] * m.steady[i] * power * H;
+      acc += term;
+      size += std::fabs(term);
     }
-    v -= q.rate * std::pow(-1.0 / q.theta, s.K) * U * acc;
+    const double factor = q.rate * std::pow(-1.0 / q.theta, s.K) * U;
+    v -= factor * acc;
+    if (magnitude) *magnitude += std::fabs(factor) * size;
   }
-  return v;
+  return true;
 }
 
 bool disc_model::infinite_disc_holds(double tau) const {

@@ -107,6 +107,14 @@ class disc_model {
   double sum(double tau, const plan& pl, const double* mode_weight, const double* profile_weight, bool centre,
              const double* decay = nullptr) const;
   void profile_values(double x, double* out) const;  // f_k(x), k = 1..K
+  // The supply's share of the sum at tau, added to v in two parts: the
+  // particular solution of the piece in force, then each change's decaying
+  // difference and the driven terms of exponential pieces. With `magnitude`
+  // the sizes of the terms are gathered too, and add_changes tells whether
+  // the modes at hand complete the sum (false: they do not, v is partial).
+  void add_particular(double tau, const double* profile_weight, double& v, double* magnitude) const;
+  bool add_changes(double tau, const plan& pl, const double* mode_weight, const double* profile_weight, bool centre,
+                   double& v, double* magnitude) const;
   // Whether the outer edge's reflection is negligible at the centre at tau
   // (texp) for the initial torque, and that torque's centre rate (g/s) in a
   // disc without an edge.
