@@ -299,4 +299,41 @@ TEST(EarlyPrecision, RandomModelsAreFiniteNonNegativeAndAgreeWhereAReferenceHold
                 worst[f][1], worst[f][2]);
 }
 
+TEST(EarlyPrecision, ASuppliedTablesEarlyShareIsTheSumOfTheCentresAnswersToEachRamp) {
+  // A disc with no initial matter fed from a table (linear between rows):
+  // its supply is a sum of ramps switched on at the rows, so the centre rate
+  // is the sum of the centre's answers to each ramp, each inverted from its
+  // Laplace transform on its own. Between E = z_0^2 / 4t = 2 and about 14
+  // the rate comes from the modes (they keep their digits there), beyond
+  // that from one inversion of the whole history: either way it must be
+  // this sum to the precision of both (1e-9).
+  const double day = 86400.0;
+  const std::vector<double> t_s{0.0, 3.0 * day, 10.0 * day, 40.0 * day}, rate{0.0, 5e17, 1e17, 2e17};
+  int checked = 0;
+  for (const double l : {0.3, 1.0, 2.5, 6.0}) {
+    disc_parameters p = model(l, 0.1, 1.0, -1.0, 2);
+    p.mdisk = 0.0;
+    p.supply = std::make_shared<const velmora::supply_history>(velmora::supply_history::from_table(t_s, rate, "table"));
+    const disc_model d(p);
+    const double texp = d.texp_seconds();
+    const double z0 = velmora::bessel_zeros(l, 1)[0];
+    const velmora::laplace_rate answer(l, z0, 0.0, 0.5, 1.0);
+    for (const double E : {2.2, 4.0, 8.0, 20.0}) {
+      const double tau = z0 * z0 / (4.0 * E);
+      double expected = 0.0, previous_slope = 0.0;
+      for (std::size_t k = 0; k < t_s.size() && t_s[k] / texp < tau; ++k) {
+        const double slope = k + 1 < t_s.size() ? (rate[k + 1] - rate[k]) / ((t_s[k + 1] - t_s[k]) / texp) : 0.0;
+        velmora::laplace_rate::supply_change ramp;
+        ramp.ramp = slope - previous_slope;
+        expected += answer.supply_response(tau - t_s[k] / texp, ramp);
+        previous_slope = slope;
+      }
+      const double got = d.mdot_in(tau * texp);
+      EXPECT_TRUE(near_rel(got, expected, 1e-9)) << "l " << l << " E " << E << ": " << got << " against " << expected;
+      checked += expected > 0.0;
+    }
+  }
+  EXPECT_EQ(checked, 16);
+}
+
 }  // namespace
