@@ -17,6 +17,7 @@ keyword's value, so a length given for it is divided by that value in cm.
 
 import functools
 import inspect
+import numbers
 import re
 import textwrap
 
@@ -99,6 +100,20 @@ def _is_plain(value):
     kind = type(value)
     return kind is float or kind is int or value is None or kind is str or (
         kind is np.ndarray and value.dtype.kind in "fiub")
+
+
+def _taken_as_is(name, value):
+    """A method's argument that needs no conversion: a float or an int, or an array of real numbers
+    where an array is taken (t, x, r)."""
+    kind = type(value)
+    return kind is float or kind is int or (kind is np.ndarray and value.dtype.kind in "fiu" and
+                                             name in _ARRAY_ARGUMENTS)
+
+
+def _is_plain_number(value):
+    """A value a method takes as it is: a float, an int or an array of real numbers."""
+    kind = type(value)
+    return kind is float or kind is int or (kind is np.ndarray and value.dtype.kind in "fiu")
 
 
 def _model_keywords(given, model_units, current=None):
@@ -191,11 +206,11 @@ def _wrap_method(name, method):
 
     @functools.wraps(method)
     def converting(self, *args, **kwargs):
-        if args and not all(_is_plain(a) for a in args):
-            args = tuple(a if _is_plain(a) else _argument(names[i] if i < len(names) else None, a, name, i)
-                         for i, a in enumerate(args))
-        if kwargs and not all(_is_plain(v) for v in kwargs.values()):
-            kwargs = {k: v if _is_plain(v) else _argument(k, v, name, None) for k, v in kwargs.items()}
+        if args and not all(_taken_as_is(names[i] if i < len(names) else None, a) for i, a in enumerate(args)):
+            args = tuple(a if _taken_as_is(names[i] if i < len(names) else None, a) else
+                         _argument(names[i] if i < len(names) else None, a, name, i) for i, a in enumerate(args))
+        if kwargs and not all(_taken_as_is(k, v) for k, v in kwargs.items()):
+            kwargs = {k: v if _taken_as_is(k, v) else _argument(k, v, name, None) for k, v in kwargs.items()}
         return method(self, *args, **kwargs)
 
     body = (method.__doc__ or "").split("\n", 1)
@@ -209,7 +224,10 @@ def _wrap_method(name, method):
 
 def _table(name, value):
     energy_unit, value_unit = TABLE_UNITS[name]
-    if isinstance(value, (tuple, list)) and len(value) == 2 and not all(_is_plain(v) for v in value):
+    # A tuple of two is a pair (energies, values), as the compiled method reads it; a list only when
+    # it holds quantities: a list of two plain rows [[e1, v1], [e2, v2]] stays a table of rows.
+    pair = isinstance(value, tuple) or (isinstance(value, list) and any(units.is_quantity(v) for v in value))
+    if pair and len(value) == 2 and not all(_is_plain(v) for v in value):
         return (units.to_cgs(value[0], energy_unit, parameter=name), units.to_cgs(value[1], value_unit, parameter=name))
     if units.is_quantity(value):
         units._refuse(name, "a table of two units is given as a pair (energies, values) of quantities")
@@ -225,7 +243,47 @@ def _argument(name, value, method_name, position):
             return value
         shown = name or f"argument {position + 1} of {method_name}()"
         units._refuse(name or shown, "no unit is known for it: give a plain number in the unit help() names")
-    return units.to_cgs(value, unit, parameter=name)
+    return _real_numbers(name, units.to_cgs(value, unit, parameter=name))
+
+
+# Arguments of any shape (one value of the result per element); the others are one number each.
+_ARRAY_ARGUMENTS = {"t", "x", "r"}
+
+
+def _refuse_type(name, value, needed):
+    shown = repr(value)
+    raise TypeError(f"{name}: {needed} needed, not {type(value).__name__} {shown[:40]}{'...' if len(shown) > 40 else ''}")
+
+
+def _real_numbers(name, value):
+    """The value as real numbers, as the compiled method takes them: an array for t, x and r, one float
+    for the others. Text, None, booleans, complex numbers and masked elements would otherwise become
+    numbers silently (a nan for None, the real part of a complex, 1 s for True): a TypeError naming
+    the argument instead."""
+    many = name in _ARRAY_ARGUMENTS
+    needed = "real numbers are" if many else "a real number is"
+    if _is_plain_number(value) and (many or type(value) is not np.ndarray):
+        return value
+    if isinstance(value, np.ma.MaskedArray):
+        if np.ma.is_masked(value):
+            raise TypeError(f"{name}: a masked array with masked elements: give only the values meant "
+                            f"({name}.compressed()) or fill them ({name}.filled(...))")
+        value = value.data
+    try:
+        array = np.asarray(value)
+    except (TypeError, ValueError):  # ragged nesting, objects numpy cannot hold
+        _refuse_type(name, value, needed)
+    if array.dtype.kind == "O":
+        if not all(isinstance(v, numbers.Real) and not isinstance(v, (bool, np.bool_)) for v in array.flat):
+            _refuse_type(name, value, needed)
+        array = array.astype(float)
+    elif array.dtype.kind not in "fiu":  # text, bytes, booleans, complex numbers, records
+        _refuse_type(name, value, needed)
+    if many:
+        return array
+    if array.ndim != 0:
+        _refuse_type(name, value, "one number is")
+    return float(array)
 
 
 def _class_doc(compiled_doc):

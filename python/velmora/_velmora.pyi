@@ -90,7 +90,7 @@ class Disc:
     def supplied_mass(self, t: ArrayLike) -> _Result: ...  # g
     def torque(self, x: ArrayLike, t: ArrayLike) -> _Result: ...  # g cm^2 s^-2, shape t.shape + x.shape
     def surface_density(self, r: ArrayLike, t: ArrayLike) -> _Result: ...  # g/cm^2, shape t.shape + r.shape
-    def modes_needed(self, t: ArrayLike) -> NDArray[np.uint64]: ...
+    def modes_needed(self, t: ArrayLike) -> Union[int, NDArray[np.uint64]]: ...  # an int for a scalar t
     def output_times(self) -> NDArray[np.float64]: ...  # s
     # Observables (distance cm, inclination degrees from face-on, energies keV; tables (n, 2) rows or a pair).
     def effective_temperature(self, r: ArrayLike, t: ArrayLike, c_irr: float = 0.0) -> _Result: ...  # K, t.shape + r.shape

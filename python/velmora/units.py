@@ -188,7 +188,11 @@ def to_cgs(value, unit, *, parameter=None, reference=None):
         return value
     if kind is np.ndarray and value.dtype.kind in "fiub":
         return value
-    grouped = _sequence_of_objects(value)
+    try:
+        grouped = _sequence_of_objects(value)
+    except (TypeError, ValueError):  # numbers beside quantities or times, quantities of several kinds
+        _refuse(parameter, f"{_shown(value)} mixes quantities or times with values of another kind: give one "
+                           "kind for all (an array of numbers, a Quantity array, a timedelta64 array)")
     if grouped is not None:
         value = grouped
     astropy_kind = _astropy_kind(value)
@@ -207,6 +211,12 @@ def to_cgs(value, unit, *, parameter=None, reference=None):
     elif isinstance(value, datetime.timedelta):
         seconds = value.total_seconds()
     elif _is_duration(value):
+        step = np.datetime_data(np.asarray(value).dtype)[0]
+        if step in ("Y", "M", "generic"):
+            # Years and months have no fixed length in seconds; a timedelta64 without a unit has none at all.
+            what = "without a unit" if step == "generic" else f"in {'years' if step == 'Y' else 'months'}"
+            _refuse(parameter, f"a timedelta64 {what} ({_shown(value)}) has no length in seconds: give it in "
+                               "days or smaller units (e.g. np.timedelta64(30, 'D'))")
         seconds = np.asarray(value) / np.timedelta64(1, "s")
         if seconds.ndim == 0:
             seconds = float(seconds)

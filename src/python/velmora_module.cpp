@@ -223,7 +223,9 @@ disc_parameters with_table(disc_parameters p, const std::optional<supply_table>&
 // A number argument: anything Python takes as a float (int, float, numpy
 // scalars), never a str; another type raises TypeError naming the parameter.
 double real_argument(const py::handle& value, const char* name) {
-  if (!PyUnicode_Check(value.ptr()) && !PyBytes_Check(value.ptr())) {
+  // An array of one element converts to a float too (numpy's __float__): one number is meant.
+  const bool array = py::isinstance<py::array>(value) && py::reinterpret_borrow<py::array>(value).ndim() > 0;
+  if (!array && !PyUnicode_Check(value.ptr()) && !PyBytes_Check(value.ptr())) {
     const double v = PyFloat_AsDouble(value.ptr());
     if (!(v == -1.0 && PyErr_Occurred())) return v;
     PyErr_Clear();
@@ -905,7 +907,8 @@ t (s), from F = 3/2 nu Sigma h. The result has the shape t.shape + r.shape: out[
                                             [&](const double* tb, std::size_t n, std::size_t* o) {
                                               for (std::size_t j = 0; j < n; ++j) o[j] = d.model().modes_needed(tb[j]);
                                             });
-            return out;
+            // An int for a scalar t, as the other methods give a float.
+            return out.ndim() == 0 ? py::object(py::int_(*out.data())) : py::object(std::move(out));
           },
           "t"_a, "The number of Bessel modes the rate's sums take at times t (s): what a call of mdot costs per time.")
       .def(py::pickle(&state_of, &disc_of_state))

@@ -50,6 +50,77 @@ def test_wrong_arguments_name_the_parameter(call, error, parameter):
     assert str(caught.value).startswith(parameter + (": " if error is TypeError else "")), str(caught.value)
 
 
+# Method arguments that numpy would turn into numbers silently (None into nan, text into its number,
+# True into 1 s, a complex number into its real part, a masked time into its hidden value), or that
+# reached the compiled signature's generic message: (call, exception type, argument named first).
+SHAPE = dict(distance=3e22, inclination=30.0)
+CARELESS_ARGUMENTS = [
+    (lambda d: d.mdot(None), TypeError, "t"),
+    (lambda d: d.mdot("1e6"), TypeError, "t"),
+    (lambda d: d.mdot(np.array(["1e6", "2e6"])), TypeError, "t"),
+    (lambda d: d.mdot(b"1e6"), TypeError, "t"),
+    (lambda d: d.mdot([1e6, None]), TypeError, "t"),
+    (lambda d: d.mdot([1e6, "2e6"]), TypeError, "t"),
+    (lambda d: d.mdot([[1e6], [1e6, 2e6]]), TypeError, "t"),
+    (lambda d: d.mdot(np.array([1e6]) > 0), TypeError, "t"),
+    (lambda d: d.mdot(np.array([1e6 + 1e3j])), TypeError, "t"),
+    (lambda d: d.mdot(np.ma.array([1e6, -999.0], mask=[False, True])), TypeError, "t"),
+    (lambda d: d.disc_mass(np.timedelta64(1, "Y")), velmora.ParameterError, "t"),
+    (lambda d: d.disc_mass(np.array([1, 2], dtype="timedelta64[M]")), velmora.ParameterError, "t"),
+    (lambda d: d.disc_mass(np.timedelta64(5)), velmora.ParameterError, "t"),
+    (lambda d: d.disc_mass([np.timedelta64(1, "D"), 2e5]), velmora.ParameterError, "t"),
+    (lambda d: d.replace(texp=np.timedelta64(1, "Y")), velmora.ParameterError, "texp"),
+    (lambda d: d.torque([0.5, None], 1e6), TypeError, "x"),
+    (lambda d: d.surface_density("1e9", 1e6), TypeError, "r"),
+    (lambda d: d.band_flux(1e6, 2.0, 10.0, distance=None, inclination=30.0), TypeError, "distance"),
+    (lambda d: d.band_flux(1e6, "2", 10.0, **SHAPE), TypeError, "e_min"),
+    (lambda d: d.band_flux(1e6, 2.0, 10.0, distance=np.array([3e22, 3e23]), inclination=30.0), TypeError,
+     "distance"),
+    (lambda d: d.band_flux(1e6, 2.0, 10.0, distance=3e22, inclination=np.array([30.0])), TypeError, "inclination"),
+    (lambda d: d.flux_density(1e6, None, **SHAPE), TypeError, "frequency"),
+    (lambda d: d.ab_magnitude(1e6, 5e14 + 0j, **SHAPE), TypeError, "frequency"),
+    (lambda d: d.effective_temperature([1e9], [1e6], c_irr="0.1"), TypeError, "c_irr"),
+    (lambda d: d.replace(mass=np.array([2e34])), TypeError, "mass"),
+]
+
+
+@pytest.mark.parametrize("call,error,parameter", CARELESS_ARGUMENTS,
+                         ids=[f"{e.__name__}-{p}-{i}" for i, (_, e, p) in enumerate(CARELESS_ARGUMENTS)])
+def test_careless_method_arguments_name_the_argument(call, error, parameter):
+    disc = velmora.Disc.from_file(DEFAULT_PAR)
+    with pytest.raises(error) as caught:
+        call(disc)
+    assert str(caught.value).startswith(parameter + ": "), str(caught.value)
+
+
+def test_what_numpy_takes_as_numbers_still_gives_the_rate_of_those_numbers():
+    disc = velmora.Disc.from_file(DEFAULT_PAR)
+    seconds = [1e6, 2e6, 4e6]
+    expected = disc.mdot(np.array(seconds, dtype=float))
+    for same in (seconds, tuple(seconds), np.array(seconds, dtype=np.int64), np.array(seconds, dtype=object),
+                 np.ma.array(seconds), np.array([1e6, 9.0, 2e6, 9.0, 4e6])[::2],
+                 np.array([int(v) for v in seconds], dtype="timedelta64[s]")):
+        assert disc.mdot(same).tolist() == expected.tolist(), repr(same)
+    assert disc.band_flux(1e6, np.float32(2.0), np.int64(10), distance=np.float64(3e22), inclination=np.array(30.0)) \
+        == disc.band_flux(1e6, 2.0, 10.0, **SHAPE)
+    assert isinstance(disc.modes_needed(1e6), int) and disc.modes_needed([1e6]).shape == (1,)
+
+
+def test_a_table_given_as_a_list_of_two_rows_is_read_as_rows():
+    # [[e1, a1], [e2, a2]] was taken for the pair (energies [e1, a1], areas [e2, a2]): with rows
+    # (0.5 keV, 100 cm^2) and (20 keV, 300 cm^2) that is a table from 0.5 to 100 keV of 20 and 300
+    # cm^2, which covers the band too, and a count rate several times too small came back.
+    disc = velmora.Disc.from_file(DEFAULT_PAR)
+    rows = [[0.5, 100.0], [20.0, 300.0]]
+    expected = disc.count_rate([1e6, 1e7], 2.0, 10.0, np.array(rows), **SHAPE)
+    assert disc.count_rate([1e6, 1e7], 2.0, 10.0, rows, **SHAPE).tolist() == expected.tolist()
+    pair = ([0.5, 20.0], [100.0, 300.0])  # a tuple of two is the pair (energies, values)
+    assert disc.count_rate([1e6, 1e7], 2.0, 10.0, pair, **SHAPE).tolist() == expected.tolist()
+    sigma = [[0.1, 1e-21], [100.0, 1e-25]]
+    assert disc.band_flux(1e6, 2.0, 10.0, nh=1e22, cross_section=sigma, **SHAPE) == \
+        disc.band_flux(1e6, 2.0, 10.0, nh=1e22, cross_section=np.array(sigma), **SHAPE)
+
+
 def test_numpy_scalars_are_numbers():
     disc = velmora.Disc.from_file(DEFAULT_PAR)
     same = disc.replace(mass=np.float64(disc.parameters["mass"]), flag_outer=np.int64(0))
