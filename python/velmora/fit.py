@@ -108,6 +108,30 @@ OBSERVABLES = {
 DISC_METHODS = {"bolometric": "bolometric_flux", "band": "band_flux", "fnu": "flux_density"}
 
 
+# A number as a table or an option writes one: ASCII digits, an optional sign, point and exponent,
+# or nan/inf (refused later as not finite, with the row). Python's float() also takes "1_000" (1000)
+# and digits of other scripts, which no table means as numbers.
+NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?|[-+]?(nan|inf|infinity)", re.IGNORECASE)
+
+
+def number_of(text):
+    """float(text) for a number as written above; ValueError for anything else."""
+    if not NUMBER.fullmatch(text):
+        raise ValueError(f"not a number: {text!r}")
+    return float(text)
+
+
+def option_number(text):
+    """A finite number given to an option (argparse type)."""
+    try:
+        value = number_of(text.strip())
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}")
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"not finite: {text!r}")
+    return value
+
+
 def parse_observable(text):
     """(name, argument) of an observable: mdot, luminosity, flux, bolometric,
     band=EMIN-EMAX (keV) or fnu=FREQUENCY (Hz); raises ValueError."""
@@ -116,9 +140,11 @@ def parse_observable(text):
         raise ValueError(f"unknown observable '{name}': choose among mdot, luminosity, flux, bolometric, "
                          "band=EMIN-EMAX (keV), fnu=FREQUENCY (Hz)")
     if name == "band":
-        m = re.fullmatch(r"\s*([0-9.eE+]+)\s*-\s*([0-9.eE+]+)\s*(keV)?\s*", arg)
+        # An edge may have a signed exponent (band=5e-1-2); the dash between the edges is the one
+        # that does not follow an e.
+        m = re.fullmatch(r"\s*([0-9.]+(?:[eE][-+]?[0-9]+)?)\s*-\s*([0-9.]+(?:[eE][-+]?[0-9]+)?)\s*(keV)?\s*", arg)
         try:
-            lo, hi = float(m.group(1)), float(m.group(2))
+            lo, hi = number_of(m.group(1)), number_of(m.group(2))
         except (AttributeError, ValueError):
             raise ValueError(f"band={arg}: expected band=EMIN-EMAX in keV, e.g. band=2-10")
         if not (0 < lo < hi < math.inf):
@@ -126,7 +152,7 @@ def parse_observable(text):
         return name, (lo, hi)
     if name == "fnu":
         try:
-            nu = float(re.sub(r"\s*Hz\s*$", "", arg))
+            nu = number_of(re.sub(r"\s*Hz\s*$", "", arg).strip())
         except ValueError:
             raise ValueError(f"fnu={arg}: expected fnu=FREQUENCY in Hz, e.g. fnu=5.45e14")
         if not (0 < nu < math.inf):
@@ -158,6 +184,8 @@ def split_data_argument(argument, default_observable):
     something that is not an observable belongs to the path."""
     path, sep, obs = argument.rpartition(":")
     if sep and obs.strip().partition("=")[0] in OBSERVABLES:
+        if os.path.isfile(argument) and not os.path.exists(path):  # a file named "lc:flux" itself
+            return argument, default_observable
         return path, obs
     return argument, default_observable
 
@@ -176,6 +204,8 @@ def read_table(path, columns):
         raise Refusal(EXIT_DATA, f"{path} is not a text table (it holds NUL bytes, the first at byte "
                       f"{raw.index(bytes(1))}): give the light curve as columns of numbers")
     text = raw.decode("utf-8", errors="replace")
+    if text.startswith("\ufeff"):  # a byte-order mark, as spreadsheets write UTF-8: not part of the first line
+        text = text[1:]
     rows, flags = [], []
     want = columns or (1, 2, 3)
     for number, line in enumerate(text.splitlines(), 1):
@@ -187,10 +217,10 @@ def read_table(path, columns):
             raise Refusal(EXIT_DATA, f"{path}, line {number}: {len(fields)} fields, but column {max(want)} "
                           "is asked for")
         try:
-            rows.append([float(fields[c - 1]) for c in want[:3]])
+            rows.append([number_of(fields[c - 1]) for c in want[:3]])
             flag_field = fields[want[3] - 1] if len(want) == 4 else (fields[3] if columns is None and
                                                                     len(fields) >= 4 else "0")
-            flag = float(flag_field)
+            flag = number_of(flag_field)
         except ValueError:
             raise Refusal(EXIT_DATA, f"{path}, line {number}: not a number in the columns "
                           f"{','.join(map(str, want))}: {s[:80]!r}")
@@ -385,7 +415,7 @@ def choose_parameters(args, start, t_first, n_sets):
         if name in bounds:
             lo, hi = bounds[name]
         elif name == "t0":  # from 10 viscous times before the first datum to the first datum
-            lo, hi = t_first - 10.0 * start["texp"], t_first
+            lo, hi = t_first - 10.0 * start.get("texp_days", start["texp"]), t_first
         else:
             lo, hi = default_bounds(name, v, start)
         if name == "t0" and hi > t_first:
@@ -669,8 +699,8 @@ def likely_causes(model, like, u, datasets, start):
     observable, the distance."""
     causes = []
     span = max(d.t.max() for d in datasets) - min(d.t.min() for d in datasets)
-    texp = model.values(u)["texp"]
-    if span > 100.0 * texp:
+    texp = model.values(u)["texp"] or start.get("texp_days", 0.0)  # 0: the file gives kappa instead
+    if texp > 0 and span > 100.0 * texp:
         causes.append(f"the data span {span:.4g} days, {span / texp:.3g} viscous times: are the times in seconds "
                       "rather than days?")
     try:
@@ -1099,16 +1129,16 @@ def parse_args(argv):
     p.add_argument("--observable", default="mdot",
                    help="the observable of data sets given without one (default mdot): mdot (g/s), luminosity "
                         "(eta Mdot c^2, erg/s), flux (L / (4 pi d^2), erg/s/cm^2), bolometric, band=EMIN-EMAX, fnu=HZ")
-    p.add_argument("--eta", type=float, default=0.1, help="radiative efficiency for luminosity, flux and the "
+    p.add_argument("--eta", type=option_number, default=0.1, help="radiative efficiency for luminosity, flux and the "
                    "Eddington ratio (default 0.1)")
     p.add_argument("--distance", type=parse_distance, dest="distance_cm",
                    help="distance: a number in cm, or with a unit pc, kpc, Mpc (e.g. 8kpc)")
-    p.add_argument("--inclination", type=float, help="inclination in degrees (0: face-on)")
-    p.add_argument("--f-col", type=float, dest="f_col", help="colour-correction factor of the disc's emission")
-    p.add_argument("--c-irr", type=float, dest="c_irr", help="irradiation parameter of the disc's emission")
-    p.add_argument("--sys-error", type=float, dest="sys_error", help="fractional systematic error added in "
+    p.add_argument("--inclination", type=option_number, help="inclination in degrees (0: face-on)")
+    p.add_argument("--f-col", type=option_number, dest="f_col", help="colour-correction factor of the disc's emission")
+    p.add_argument("--c-irr", type=option_number, dest="c_irr", help="irradiation parameter of the disc's emission")
+    p.add_argument("--sys-error", type=option_number, dest="sys_error", help="fractional systematic error added in "
                    "quadrature to every error (default 0; free with --free sys_error)")
-    p.add_argument("--t0", type=float, help="start of the evolution in the data's time (days); default: if t0 "
+    p.add_argument("--t0", type=option_number, help="start of the evolution in the data's time (days); default: if t0 "
                    "is free, the first datum minus 0.1 texp, else 0")
     p.add_argument("--bound", action="append", metavar="NAME=LOW,HIGH",
                    help="bounds of a free parameter (repeatable; units allowed: 3kpc,8kpc)")
@@ -1141,6 +1171,9 @@ def check_args(args):
         if len(columns) not in (3, 4) or min(columns) < 1:
             raise Refusal(EXIT_USAGE, f"--columns {args.columns}: three or four positive column numbers expected, "
                           "e.g. 1,2,3 or 1,2,3,4")
+        if len(set(columns)) != len(columns):
+            raise Refusal(EXIT_USAGE, f"--columns {args.columns}: a column is named twice (time, value, error and "
+                          "the limit flag are four columns)")
         args.column_list = columns
     if not (math.isfinite(args.eta) and args.eta > 0):
         raise Refusal(EXIT_USAGE, f"--eta {args.eta:g}: the efficiency must be positive")
@@ -1159,6 +1192,17 @@ def check_args(args):
                           f"{len(free)} free parameters, is needed")
         if args.steps < 2:
             raise Refusal(EXIT_USAGE, "--steps must be at least 2")
+        # The sampler keeps every step of every walker (the parameters and the log-probability, 8 bytes
+        # each) in memory from the start: a chain larger than the machine's memory cannot be run.
+        chain_bytes = 8.0 * args.steps * args.walkers * (len(free) + 1)
+        try:
+            memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+        except (ValueError, OSError, AttributeError):
+            memory = None
+        if memory and chain_bytes > memory:
+            raise Refusal(EXIT_USAGE, f"--steps {args.steps} x --walkers {args.walkers}: the chain would take "
+                          f"{chain_bytes / 2 ** 30:.3g} GiB, more than this machine's {memory / 2 ** 30:.3g} GiB "
+                          "of memory")
         if args.burn is not None and not (0 <= args.burn < args.steps):
             raise Refusal(EXIT_USAGE, f"--burn {args.burn} must be between 0 and the steps")
         if args.processes < 1:
@@ -1218,7 +1262,8 @@ def check_outputs(out, inputs):
 def question_time_scales(datasets, start, params, t0_fixed):
     """Refuse data whose span lies far outside the viscous times allowed."""
     names = {p.name: p for p in params}
-    texp_lo, texp_hi = (names["texp"].lo, names["texp"].hi) if "texp" in names else (start["texp"],) * 2
+    texp_lo, texp_hi = (names["texp"].lo, names["texp"].hi) if "texp" in names else \
+        (start.get("texp_days", start["texp"]),) * 2
     t_first = min(d.t.min() for d in datasets)
     t_last = max(d.t.max() for d in datasets)
     span = t_last - t_first
@@ -1265,15 +1310,34 @@ def run(argv, state):
     args = parse_args(argv)
     check_args(args)
     datasets = read_datasets(args)
+    if all(d.limit.all() for d in datasets):
+        raise Refusal(EXIT_DATA, f"every datum of {', '.join(d.path for d in datasets)} is an upper limit (a "
+                      "fourth column of 1): a fit needs detections (give --columns 1,2,3 if that column is "
+                      "something else)")
     values = read_start(args.parameter_file)
+    try:  # the file's model, refused before any choice of parameters is questioned
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", velmora.PlausibilityWarning)
+            base = velmora.Disc.from_file(args.parameter_file)
+        for w in caught:  # a quantity that looks like another unit, as the tool's own line
+            print(f"{PROG}: {args.parameter_file}: warning: {w.message}", file=sys.stderr)
+    except (ValueError, UnicodeError) as e:
+        raise Refusal(EXIT_MODEL, f"the starting model is refused: {e}")
+    except OSError as e:
+        raise Refusal(EXIT_MODEL, f"cannot read the parameter file {args.parameter_file}: {e.strerror or e}")
     start = {k: float(values.get(k) or 0.0) for k in DISC_FREE}
+    # The viscous time in days, also of a file that gives kappa and texp 0 (the model derives texp).
+    texp_days = start["texp"] if start["texp"] > 0 else base.texp_seconds / SECONDS_PER_DAY
+    start["texp_days"] = texp_days
     t_first = min(d.t.min() for d in datasets)
     t_last = max(d.t.max() for d in datasets)
     free = [x.strip() for x in args.free.split(",") if x.strip()]
+    if "texp" in free and not start["texp"] > 0:
+        start["texp"] = texp_days  # a free texp starts from kappa's
     if args.t0 is not None:
         start["t0"] = args.t0
     elif "t0" in free:
-        start["t0"] = t_first - 0.1 * start["texp"]
+        start["t0"] = t_first - 0.1 * texp_days
     else:
         start["t0"] = 0.0
     if "t0" not in free and not (t_first > start["t0"]):
@@ -1312,13 +1376,10 @@ def run(argv, state):
     check_outputs(args.out, inputs)
 
     try:
-        base = velmora.Disc.from_file(args.parameter_file)
         start_changes = {p.name: p.start for p in params if p.name in DISC_FREE}
         base_start = base.replace(**start_changes) if start_changes else base
     except (ValueError, UnicodeError) as e:
         raise Refusal(EXIT_MODEL, f"the starting model is refused: {e}")
-    except OSError as e:
-        raise Refusal(EXIT_MODEL, f"cannot read the parameter file {args.parameter_file}: {e.strerror or e}")
     fixed = {k: v for k, v in start.items()}
     fixed.update({"texp": start["texp"], "mdisk": start["mdisk"]})
     model = Model(base_start, params, fixed, datasets,

@@ -10,6 +10,8 @@ import sys
 import time
 
 import numpy as np
+import velmora
+from velmora import fit
 from velmora.constants import c as C_LIGHT
 import pytest
 
@@ -77,6 +79,20 @@ HOSTILE = [
      ["--prior for 'mdisk'"]),
     ("limit flag not 0 or 1", "lc.txt", b"101 1e18 1e17 2\n102 1e18 1e17 0\n", ["lc.txt", "--free", "texp"], 3,
      ["not 0 or 1"]),
+    # Python's float() reads "1_000" as 1000 and Arabic-Indic digits as digits; no table means them so.
+    ("digits grouped by underscores", "lc.txt", b"101 1_000 1e17\n102 1e18 1e17\n103 1e18 1e17\n",
+     ["lc.txt", "--free", "texp"], 3, ["lc.txt, line 1", "not a number"]),
+    ("digits of another script", "lc.txt", "101 1e18 1e17\n\u0661\u0660\u0662 1e18 1e17\n103 1e18 1e17\n".encode(),
+     ["lc.txt", "--free", "texp"], 3, ["lc.txt, line 2", "not a number"]),
+    ("only upper limits", "lc.txt", b"101 1e18 1e17 1\n102 1e18 1e17 1\n103 1e18 1e17 1\n",
+     ["lc.txt", "--free", "texp"], 3, ["every datum of lc.txt is an upper limit", "detections"]),
+    ("frequency with underscores", None, None, ["LC:fnu=5_45e14", "--free", "texp", "--distance", "8kpc",
+                                                "--inclination", "30"], 2, ["fnu=5_45e14"]),
+    ("efficiency with underscores", None, None, ["LC", "--free", "texp", "--eta", "1_0"], 2, ["--eta", "'1_0'"]),
+    ("t0 not finite", None, None, ["LC", "--free", "texp", "--t0", "nan"], 2, ["--t0", "not finite"]),
+    ("a column named twice", None, None, ["LC", "--free", "texp", "--columns", "1,2,2"], 2, ["named twice"]),
+    ("a chain larger than the memory", None, None, ["LC", "--free", "texp", "--mcmc", "--walkers", "8", "--steps",
+                                                    "100000000000000"], 2, ["--steps 100000000000000", "GiB"]),
 ]
 
 
@@ -87,6 +103,58 @@ def test_hostile_input_gets_its_documented_status(tmp_path, rate_curve, name, fi
     par = os.path.join(SOURCE, "examples", "default.par") if "DEFAULT_PAR" in args else START_PAR
     args = [str(rate_curve) + a[2:] if a.startswith("LC") else a for a in args if a != "DEFAULT_PAR"]
     failure(tmp_path, [par] + args + ["--quiet"], status, words)
+
+
+def test_spellings_of_one_table_read_alike(tmp_path):
+    # What spreadsheets and other people's scripts write: a byte-order mark, CRLF line ends, tabs,
+    # commas, blank and comment lines: the same rows as the plain table, in time order.
+    plain = b"101 1e18 1e17\n102 5e17 5e16\n103 2.5e17 2.5e16\n"
+    spellings = {
+        "bom.txt": b"\xef\xbb\xbf# MJD rate error\r\n" + plain.replace(b"\n", b"\r\n"),
+        "bom_data.txt": b"\xef\xbb\xbf" + plain,
+        "tabs.txt": plain.replace(b" ", b"\t"),
+        "csv.txt": b"# t, y, e\n\n" + plain.replace(b" ", b", "),
+        "unsorted.txt": b"103 2.5e17 2.5e16\n101 1e18 1e17\n102 5e17 5e16\n",
+    }
+    (tmp_path / "plain.txt").write_bytes(plain)
+    expected = [a.tolist() for a in fit.read_table(str(tmp_path / "plain.txt"), None)]
+    assert expected[0] == [101.0, 102.0, 103.0] and expected[3] == [False] * 3
+    for name, content in spellings.items():
+        (tmp_path / name).write_bytes(content)
+        assert [a.tolist() for a in fit.read_table(str(tmp_path / name), None)] == expected, name
+
+
+@pytest.mark.parametrize("text,expected", [
+    ("band=2-10", (2.0, 10.0)), ("band=5e-1-2", (0.5, 2.0)), ("band=0.3 - 1E+1 keV", (0.3, 10.0)),
+    ("fnu=5.45e14", 5.45e14), ("fnu=5.45e14 Hz", 5.45e14), ("fnu=5.45E+14", 5.45e14)])
+def test_observable_arguments_with_signed_exponents(text, expected):
+    assert fit.parse_observable(text)[1] == expected
+
+
+def test_a_file_whose_name_ends_like_an_observable_is_that_file(tmp_path, rate_curve):
+    os.replace(rate_curve, tmp_path / "lc:flux")  # the whole argument names a file; "lc" names none
+    r = run_tool([START_PAR, "lc:flux"] + RATE_ARGS + ["-o", "out"], tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert json.load(open(tmp_path / "out" / "summary.json"))["data"][0] == {
+        "path": "lc:flux", "observable": "mdot", "unit": "g/s", "points": 40, "upper_limits": 0}
+
+
+def test_a_parameter_file_of_kappa_alone_starts_texp_from_it(tmp_path, rate_curve):
+    # texp 0 with kappa: the model's viscous time comes from kappa. The fit took the file's 0 as the
+    # start (t0 bounds [t, t], a log prior on [0, 0]) and refused the choice of parameters.
+    kappa_30_days = velmora.Disc.from_file(START_PAR).kappa
+    par = open(START_PAR).read().replace("30         # texp", "0 # texp").replace(
+        "0          # kappa", f"{kappa_30_days!r} # kappa")
+    (tmp_path / "kappa.par").write_text(par)
+    assert velmora.read_parameter_file(tmp_path / "kappa.par")["texp"] == 0.0
+    r = run_tool(["kappa.par", rate_curve, "--free", "texp,mdisk,t0", "--quiet", "--no-plots", "-o", "out"],
+                 tmp_path)
+    assert r.returncode == 0, r.stderr
+    s = json.load(open(tmp_path / "out" / "summary.json"))
+    assert s["start"]["texp"] == pytest.approx(30.0, rel=1e-9)  # kappa's viscous time, not 0
+    ls = s["least_squares"]
+    for name in ("texp", "mdisk", "t0"):  # the curve was made with texp 20 d, mdisk 1e25 g, t0 100
+        assert abs(ls["best"][name] - {"texp": 20.0, "mdisk": 1e25, "t0": 100.0}[name]) < 3 * ls["error"][name], name
 
 
 def test_a_latin1_comment_in_the_parameter_file_is_read_as_the_program_reads_it(tmp_path, rate_curve):

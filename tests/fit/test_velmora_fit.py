@@ -103,6 +103,9 @@ REFUSALS = [
     ("model refused", GOOD, "0.4 # l\n30 # texp\n1e25 # mdisk\n1e11 # r_out_disk\n1 # r_ign_out\n",
      ["--free", "texp"], 5, "mass"),
     ("flux without distance", GOOD, None, ["--free", "texp", "--observable", "flux"], 2, "--distance"),
+    # A file of no keyword entries: refused as the model it gives (all zeros), not as a choice of bounds.
+    ("no model in the file", GOOD, "A letter about the outburst, not a parameter file.\n", ["--free", "texp,t0"], 5,
+     "starting model is refused"),
 ]
 
 
