@@ -820,7 +820,12 @@ def summarize(folder: str) -> int:
         raise Failure(f"no grid in {folder} (missing {manifest})")
     with open(manifest, encoding="utf-8", errors="replace") as f:
         lines = f.read().splitlines()
+    if not lines or lines[0].split("\t", 1)[0] != "folder":
+        raise Failure(f"{manifest} is not the list of a grid's models (its first line is not the header "
+                      "'folder<TAB>KEYWORD...' that velmora-grid writes); no summary written")
     header, entries = lines[0], [line for line in lines[1:] if line]
+    if not entries:
+        raise Failure(f"{manifest} lists no model (a header line alone); no summary written")
     slurm = os.path.isfile(os.path.join(folder, "slurm_arrays.tsv"))
     queued = {}
     if slurm:
