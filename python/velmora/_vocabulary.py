@@ -6,6 +6,7 @@ one mode), the disc's outer edge (the model's one length in cm) and the central 
 model's first mass in g). A data file's header gives the model's keywords too, in cm and s
 where a parameter file uses other units; header_model_values reads them back."""
 
+import difflib
 import functools
 import math
 
@@ -85,3 +86,15 @@ def header_model_values(value_of):
         if k.kind == "integer":
             values[k.name] = int(values[k.name]) if math.isfinite(values[k.name]) else 0
     return values
+
+
+def nearest(word, choices):
+    """The choice a mistyped WORD most likely means (a keyword, an option), or None: the
+    same word in another case first, else the closest spelling (difflib's ratio of at
+    least 0.6: one or two letters swapped, dropped or added in a keyword's length)."""
+    choices = list(choices)
+    folded = [c for c in choices if c.lower() == word.lower()]
+    if folded:
+        return folded[0]
+    close = difflib.get_close_matches(word, choices, n=1, cutoff=0.6)
+    return close[0] if close else None

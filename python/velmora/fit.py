@@ -57,6 +57,7 @@ import numpy as np
 
 import velmora
 
+from velmora import _vocabulary
 from velmora.constants import c as C_LIGHT, day as SECONDS_PER_DAY, eddington_luminosity, kpc, \
     parsec as PARSEC, solar_mass as SOLAR_MASS
 
@@ -1108,8 +1109,25 @@ def summary_text(info):
 
 # ---- the command -----------------------------------------------------------
 
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, whose refusal of an unknown option names the option most likely meant."""
+
+    def error(self, message):
+        unknown = re.match(r"unrecognized arguments: (.*)", message)
+        if unknown:
+            options = [o for o in self._option_string_actions if o.startswith("--")]
+            hints = []
+            for word in unknown.group(1).split():
+                near = _vocabulary.nearest(word.partition("=")[0], options) if word.startswith("--") else None
+                if near:
+                    hints.append(f"{word.partition('=')[0]}: did you mean {near}?")
+            if hints:
+                message += " (" + "; ".join(hints) + ")"
+        super().error(message)
+
+
 def parse_args(argv):
-    p = argparse.ArgumentParser(
+    p = _Parser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Fit a velmora model to light curves: least squares, then optionally an emcee MCMC.",
         epilog="Data sets: PATH or PATH:OBSERVABLE, OBSERVABLE one of mdot, luminosity, flux, bolometric, "
@@ -1157,6 +1175,8 @@ def parse_args(argv):
     p.add_argument("-o", "--out", default="fit", help="output folder (default: fit)")
     p.add_argument("--quiet", action="store_true", help="no progress bar")
     p.add_argument("--no-plots", action="store_true", help="skip the figures")
+    p.add_argument("--version", action="version", version=f"{PROG} {velmora.__version__}",
+                   help="the version of velmora this tool belongs to")
     return p.parse_args(argv)
 
 

@@ -95,6 +95,8 @@ Options:
                       refuses a model or drops an entry of the base file
       --summary DIR   only (re)write the summary of the grid in DIR
   -h, --help          this help
+      --version       the version of velmora this tool belongs to
+An option's value may also follow an '=' (--out=DIR, --jobs=4).
 
 Keywords: those of velmora's parameter files (python3 -c 'import velmora;
 print([k.name for k in velmora.keywords()])'); only numeric keywords can be
@@ -176,6 +178,14 @@ def parse_args(argv: list) -> Options:
         if a in ("-h", "--help"):
             print(usage_text())
             raise SystemExit(0)
+        if a == "--version":
+            from . import __version__  # noqa: PLC0415
+            print(f"{PROG} {__version__}")
+            raise SystemExit(0)
+        if a.startswith("--") and "=" in a and a.partition("=")[0] in needs:
+            # --out=DIR, as GNU tools take it: the same as --out DIR.
+            argv = argv[:i] + list(a.partition("=")[::2]) + argv[i + 1:]
+            a = argv[i]
         if a in needs:
             attr, what = needs[a]
             if i + 1 >= len(argv):
@@ -199,7 +209,10 @@ def parse_args(argv: list) -> Options:
             o.positional += argv[i + 1:]
             break
         elif a.startswith("-") and a != "-":
-            raise Usage(f"unknown option {shown(a)}")
+            options = list(needs) + ["--slurm", "--no-check", "--replace", "--help", "--version"]
+            near = _vocabulary.nearest(a.partition("=")[0], [o for o in options if o.startswith("--")]) \
+                if a.startswith("--") else None
+            raise Usage(f"unknown option {shown(a)}" + (f"; did you mean {near}?" if near else ""))
         else:
             o.positional.append(a)
             i += 1
@@ -226,7 +239,9 @@ def parse_ranges(ranges: list, kinds: dict) -> list:
         if key == _vocabulary.run_name():
             raise Usage(f"{key} is set by the grid (one distinct name per model) and cannot be varied")
         if key not in kinds:
-            raise Usage(f"'{shown(key)}' is not a velmora keyword (keywords: {' '.join(kinds)})")
+            near = _vocabulary.nearest(key, kinds)
+            raise Usage(f"'{shown(key)}' is not a velmora keyword (keywords: {' '.join(kinds)})" +
+                        (f"; did you mean {near}?" if near else ""))
         if kinds[key] == "text":
             raise Usage(f"{key} takes a text; a grid varies numbers only")
         if key in seen:
@@ -444,6 +459,9 @@ def write_file(path: str, text: str) -> None:
 def make_grid(o: Options) -> int:
     if len(o.positional) < 2:
         print(usage_text(), file=sys.stderr)
+        if o.positional:  # after the usage, where a terminal shows it: what is missing
+            note(f"no KEYWORD=V1,V2,... after {shown(o.positional[0])}: name at least one keyword to vary, "
+                 "e.g. texp=20,30")
         return 2
     jobs = positive_integer(o.jobs, "-j")
     timeout_s = positive_integer(o.timeout, "--timeout")
@@ -455,7 +473,9 @@ def make_grid(o: Options) -> int:
             raise Usage(f"--sbatch '{shown(opt)}': an #SBATCH line cannot hold a line break")
     base = o.positional[0]
     if not (os.path.isfile(base) and os.access(base, os.R_OK)):
-        raise Usage(f"cannot read the base parameter file '{shown(base)}'")
+        reason = ("no such file" if not os.path.lexists(base) else "a folder, not a file" if os.path.isdir(base)
+                  else "not readable" if os.path.exists(base) else "a broken link")
+        raise Usage(f"cannot read the base parameter file '{shown(base)}': {reason}")
     base_stem = os.path.splitext(os.path.basename(base))[0]
     if not re.fullmatch(r"[A-Za-z0-9._+-]+", base_stem):
         raise Failure(f"the base file's name '{shown(base_stem)}' makes a poor run name; "

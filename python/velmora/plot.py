@@ -72,6 +72,7 @@ Options:
   --distance D     distance for erg/s/cm^2: cm, or a number with pc, kpc or Mpc
   --eta ETA        radiative efficiency of erg/s and erg/s/cm^2 (default 0.1)
   -h, --help       this help
+  --version        the version of velmora this tool belongs to
 
 Prints the path of every figure it writes. Warns (standard error) about values
 left out, and about observed points outside the model's times or orders of
@@ -689,11 +690,17 @@ def parse_args(argv: list) -> dict:
         elif a in ("-h", "--help"):
             print(USAGE)
             raise SystemExit(0)
+        elif a == "--version":
+            from . import __version__  # noqa: PLC0415
+            print(f"{PROG} {__version__}")
+            raise SystemExit(0)
         elif a == "--":
             opts["folders"] += argv[i + 1:]
             break
         elif a.startswith("-") and a != "-":
-            raise UsageError(f"unknown option {a}")
+            near = _vocabulary.nearest(a, [o for o in (*with_value, "--linear-time", "--help", "--version")
+                                           if o.startswith("--")]) if a.startswith("--") else None
+            raise UsageError(f"unknown option {a}" + (f"; did you mean {near}?" if near else ""))
         else:
             opts["folders"].append(a)
             i += 1
@@ -731,9 +738,11 @@ def main(argv: Optional[list] = None) -> int:
     try:
         o = parse_args(argv)
     except UsageError as e:
-        if e.args[0]:
+        if e.args[0]:  # the reason and the usage line, not the whole help above it
             print(f"{PROG}: {e.args[0]}", file=sys.stderr)
-        print(USAGE, file=sys.stderr)
+            print("\n".join(USAGE.splitlines()[:2]) + f"\nRun '{PROG} --help' for the options.", file=sys.stderr)
+        else:
+            print(USAGE, file=sys.stderr)
         return 2
     folders = [os.path.realpath(f) for f in o["folders"]]
     compare = len(folders) > 1
