@@ -9,10 +9,13 @@
 //         file and stop: run/check.h).
 // Step 2: prepare the one model record of the run.
 // Step 3: set up the model and run the evolution (run/driver.h).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "model/gmodel.h"
 #include "model/settings.h"
@@ -76,6 +79,44 @@ constexpr char HELP[] =
   std::exit(exit_status::usage);
 }
 
+// Edits (a letter typed wrong, left out or added) between two option names.
+std::size_t edits_between(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t replaced = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+      diagonal = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, replaced});
+    }
+  }
+  return row[b.size()];
+}
+
+// An unknown option: the usage error, then what was most likely meant, on a
+// line of its own: a parameter file whose name starts with '-' (it exists
+// here), or the option within two edits of it, whatever its dashes.
+[[noreturn]] void unknown_option(const char* arg) {
+  std::fprintf(stderr, "velmora: %s '%.40s'%s\n", "unknown option", arg, "");
+  std::fputs(USAGE, stderr);
+  std::FILE* named = std::fopen(arg, "r");
+  if (named != nullptr) {
+    std::fclose(named);
+    std::fprintf(stderr, "velmora: a file name that starts with '-' comes after --: velmora -- %.40s\n", arg);
+  } else {
+    const std::string word = std::string(arg).substr(std::strspn(arg, "-"));
+    for (const char* option : {"check", "quiet", "help", "version"}) {
+      if (word.size() < 64 && edits_between(word, option) <= 2) {
+        std::fprintf(stderr, "velmora: did you mean --%s?\n", option);
+        break;
+      }
+    }
+  }
+  std::exit(exit_status::usage);
+}
+
 struct command_line {
   bool check = false;
   bool quiet = false;
@@ -102,7 +143,7 @@ command_line parse_command_line(int argc, char** argv) {
       } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
         c.quiet = true;
       } else {
-        usage_error("unknown option", arg);
+        unknown_option(arg);
       }
       continue;
     }

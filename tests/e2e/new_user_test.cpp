@@ -176,6 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Invocation{"UnknownOption", "--chek m.par", 2, "^velmora: unknown option '--chek'\nUsage: "},
                       Invocation{"SecondArgument", "a.par b.par", 2, "a second argument 'b.par'"},
                       Invocation{"DashNameWithoutSeparator", "-m.par", 2, "unknown option '-m.par'"},
+                      // After the usage line, what was most likely meant; nothing when no option is near.
+                      Invocation{"MisspeltOptionNamed", "--verison", 2, "\\)\nvelmora: did you mean --version\\?\n$"},
+                      Invocation{"SingleDashOptionNamed", "-check m.par", 2, "\nvelmora: did you mean --check\\?\n$"},
+                      Invocation{"DashFileShownTheSeparator", "-m.par", 2,
+                                 "\nvelmora: a file name that starts with '-' comes after --: velmora -- -m\\.par\n$"},
+                      Invocation{"FarOptionWithoutGuess", "--frobnicate m.par", 2, "\\(velmora --help for more\\)\n$"},
                       Invocation{"DashNameAfterSeparator", "-- -m.par", 0, "Finished. Result is in mdotin_dash.dat"},
                       Invocation{"CheckAfterSeparator", "--check -- -m.par", 0, "\nverdict: ok\n$"},
                       Invocation{"QuietHelp", "--help", 0, "\n  -q, --quiet  print only errors and warnings"},
