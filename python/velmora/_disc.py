@@ -211,7 +211,12 @@ def _wrap_method(name, method):
                          _argument(names[i] if i < len(names) else None, a, name, i) for i, a in enumerate(args))
         if kwargs and not all(_taken_as_is(k, v) for k, v in kwargs.items()):
             kwargs = {k: v if _taken_as_is(k, v) else _argument(k, v, name, None) for k, v in kwargs.items()}
-        return method(self, *args, **kwargs)
+        try:
+            return method(self, *args, **kwargs)
+        except TypeError as refusal:
+            if signature is None or "incompatible function arguments" not in str(refusal):
+                raise
+            raise TypeError(_call_problem(name, signature, self, args, kwargs)) from None
 
     body = (method.__doc__ or "").split("\n", 1)
     converting.__doc__ = (body[1].lstrip("\n") if signature and len(body) > 1 else method.__doc__ or "") + \
@@ -220,6 +225,29 @@ def _wrap_method(name, method):
         converting.__signature__ = signature
     setattr(converting, _WRAPPED, True)
     return converting
+
+
+def _call_problem(name, signature, self, args, kwargs):
+    """What is wrong with a call the compiled method refused (pybind11 shows every
+    overload and the arguments' values in full, arrays included): an argument missing
+    or unknown, or of a type the method cannot take; then how the method is called."""
+    call = name + str(signature.replace(parameters=list(signature.parameters.values())[1:]))
+    try:
+        signature.bind(self, *args, **kwargs)
+    except TypeError as unbound:
+        missing = [p for p in signature.parameters.values() if p.name not in _bound_names(signature, args, kwargs)
+                   and p.default is inspect.Parameter.empty and p.name != "self"]
+        text = f"{name}(): {unbound}"
+        if missing and missing[0].name in _ARGUMENT_DOCS:
+            text += f" ({missing[0].name}: {_ARGUMENT_DOCS[missing[0].name]})"
+        return f"{text}; call it as {call}"
+    return f"{name}(): an argument of a type it cannot take; call it as {call}, with numbers (or astropy " \
+        "quantities) in the units help() names"
+
+
+def _bound_names(signature, args, kwargs):
+    positional = [p.name for p in signature.parameters.values()][1:1 + len(args)]
+    return set(positional) | set(kwargs)
 
 
 def _table(name, value):

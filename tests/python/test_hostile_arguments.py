@@ -1,6 +1,7 @@
 """Reproducers of the module's defects under hostile arguments: each now a
 Python exception naming the parameter, or the sound behaviour."""
 
+import inspect
 import os
 import pathlib
 import signal
@@ -119,6 +120,33 @@ def test_a_table_given_as_a_list_of_two_rows_is_read_as_rows():
     sigma = [[0.1, 1e-21], [100.0, 1e-25]]
     assert disc.band_flux(1e6, 2.0, 10.0, nh=1e22, cross_section=sigma, **SHAPE) == \
         disc.band_flux(1e6, 2.0, 10.0, nh=1e22, cross_section=np.array(sigma), **SHAPE)
+
+
+# Calls of the observables as a first try writes them: (call, what the message must say).
+T = np.geomspace(1, 100, 50) * 86400.0
+MISCALLS = [
+    (lambda d: d.band_flux(T, 2.0, 10.0), "band_flux(): missing a required argument: 'distance' (distance: "
+                                           "distance to the source, cm)"),
+    (lambda d: d.band_flux(T, 2.0, 10.0, distance=1.5e22), "missing a required argument: 'inclination'"),
+    (lambda d: d.bolometric_flux(T, 1.5e22, 60.0), "bolometric_flux(): too many positional arguments"),
+    (lambda d: d.flux_density(T, 5.45e14, distance=1.5e22, inclination=60, colour=1.7),
+     "flux_density(): got an unexpected keyword argument 'colour'"),
+]
+
+
+@pytest.mark.parametrize("call,says", MISCALLS, ids=["no-distance", "no-inclination", "positional", "unknown"])
+def test_a_miscalled_observable_says_what_is_wrong_and_how_to_call_it(call, says):
+    disc = velmora.Disc.from_file(DEFAULT_PAR)
+    with pytest.raises(TypeError) as caught:
+        call(disc)
+    text = str(caught.value)
+    assert says in text
+    name = text.split("(", 1)[0]
+    signature = inspect.signature(getattr(velmora.Disc, name))  # the documented one, with self
+    how = f"call it as {name}{signature}".replace("(self, ", "(")
+    assert how in text and ", *, distance, inclination" in how
+    # The values are not dumped: pybind11's own message lists every time of the array.
+    assert len(text) < 400 and "86400" not in text
 
 
 def test_numpy_scalars_are_numbers():
