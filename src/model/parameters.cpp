@@ -227,19 +227,79 @@ const parameter_keyword* nearest_keyword(const char* word) {
   return best;
 }
 
+namespace {
+
+bool whole_number_text(const std::string& text) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
+}
+
+// A line that starts with a keyword and then gives its value, "KEYWORD = VALUE",
+// "KEYWORD=VALUE" or "KEYWORD VALUE" (the form of --check's report and of many
+// other programs' files): its words are dropped one by one, so the keyword keeps
+// 0, and the reader says so with the entry meant. Only dropped words on one line
+// are followed, from the line's first word, and only a value that is a whole
+// number completes the form, so prose ("l = 0.25; five output times") is left alone.
+class assignment_line {
+ public:
+  // A word that formed no entry; `first` when it starts its line.
+  void dropped(const token& word, int line, bool first, const reader_warning& warn) {
+    std::string w(word.data());
+    if (first) {
+      stage_ = none;
+      const std::size_t eq = w.find('=');
+      keyword_ = w.substr(0, eq);
+      if (find_keyword(keyword_.c_str()) == nullptr) return;
+      line_ = line;
+      stage_ = eq == std::string::npos ? keyword : equals;
+      w = eq == std::string::npos ? "" : w.substr(eq + 1);
+      if (w.empty()) return;
+    } else if (stage_ == none || line != line_) {
+      stage_ = none;
+      return;
+    } else if (stage_ == keyword && w[0] == '=') {
+      stage_ = equals;
+      w.erase(0, 1);
+      if (w.empty()) return;
+    }
+    if (whole_number_text(w))
+      warn_about(warn, line, "%.*s = %.*s: a keyword before its value is not read (write the value, a blank, '#' "
+                 "and the keyword: %.*s # %s)", SHOWN_PREFIX, keyword_.c_str(), SHOWN_PREFIX, w.c_str(),
+                 SHOWN_PREFIX, w.c_str(), keyword_.c_str());
+    stage_ = none;
+  }
+  void entry_read() { stage_ = none; }
+
+ private:
+  enum { none, keyword, equals } stage_ = none;
+  std::string keyword_;
+  int line_ = 0;
+};
+
+}  // namespace
+
 bool scan_parameter_entries(FILE* IN, parameter_values& values, refusal_text& why, const reader_warning& warn) {
   source in{IN};
   entry e;
+  assignment_line assignment;
+  int last_line = 0;  // the line of the last word read
   while (true) {
     if (!scan_entry(in, e, why)) return false;
     if (e.value[0] == '\0') return true;
+    const bool first_on_line = e.value_line != last_line;
+    last_line = e.has_hash && e.keyword[0] != '\0' ? e.keyword_line : e.value_line;
     if (!e.has_hash) {
       if (glued_value(e.value))
         warn_about(warn, e.value_line,
                    "%.*s: a value glued to '#' is not read (write the value, a blank, '#' and the keyword)",
                    SHOWN_PREFIX, e.value.data());
+      else
+        assignment.dropped(e.value, e.value_line, first_on_line, warn);
       continue;
     }
+    assignment.entry_read();
     if (e.keyword[0] == '\0') {
       warn_about(warn, e.value_line, "%.*s #: no keyword after '#' at the end of the file", SHOWN_PREFIX,
                  e.value.data());

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "model/gmodel.h"
 #include "model/parameters.h"
@@ -131,6 +132,59 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"IntegerOutOfRange", "99999999999 # NUM_TIME\n",
                 "Invalid parameter file: NUM_TIME = 99999999999 is outside the range of an integer"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
+
+// A line that gives a keyword before its value, as --check prints it or as
+// other programs' files read, is dropped word by word: the reader names it
+// with the entry meant. Prose that starts with a keyword, a commented-out
+// line, a keyword inside a line and a value that is no number stay silent;
+// the entries around are read as before.
+struct Assignment {
+  const char* label;
+  const char* text;
+  std::vector<std::string> warnings;  // "LINE: TEXT"
+};
+
+class AssignmentLine : public ::testing::TestWithParam<Assignment> {};
+
+TEST_P(AssignmentLine, IsNamedWithTheEntryMeant) {
+  const Assignment& c = GetParam();
+  const std::string text = std::string("0.4 # l\n") + c.text + "\n3 # NUM_TIME\n";
+  FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  parameter_values values{};
+  refusal_text why{};
+  std::vector<std::string> warned;
+  ASSERT_TRUE(scan_parameter_entries(in, values, why, [&warned](int line, const char* w) {
+    warned.push_back(std::to_string(line) + ": " + w);
+  }));
+  std::fclose(in);
+  EXPECT_EQ(warned, c.warnings);
+  EXPECT_EQ(values.l, 0.4);
+  EXPECT_EQ(values.num_time, 3);
+  EXPECT_EQ(values.mass, 0.0) << "a keyword before its value stays unread";
+}
+
+const std::string MEANT = ": a keyword before its value is not read (write the value, a blank, '#' and the keyword: ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, AssignmentLine,
+    ::testing::Values(
+        Assignment{"Spaced", "mass = 1.989e34", {"2: mass = 1.989e34" + MEANT + "1.989e34 # mass)"}},
+        Assignment{"Joined", "mass=1.989e34", {"2: mass = 1.989e34" + MEANT + "1.989e34 # mass)"}},
+        Assignment{"EqualsOnTheKeyword", "mass= 1.989e34", {"2: mass = 1.989e34" + MEANT + "1.989e34 # mass)"}},
+        Assignment{"EqualsOnTheValue", "mass =1.989e34", {"2: mass = 1.989e34" + MEANT + "1.989e34 # mass)"}},
+        Assignment{"WithoutEquals", "mass 1.989e34 g", {"2: mass = 1.989e34" + MEANT + "1.989e34 # mass)"}},
+        Assignment{"CheckReportLine", "mass = 1.9889999999999999e+34 g",
+                   {"2: mass = 1.9889999999999999e+34" + MEANT + "1.9889999999999999e+34 # mass)"}},
+        Assignment{"TwoLines", "mass = 1e34\nmdisk = 1e25",
+                   {"2: mass = 1e34" + MEANT + "1e34 # mass)", "3: mdisk = 1e25" + MEANT + "1e25 # mdisk)"}},
+        Assignment{"Prose", "texp: 30 days, here l = 0.25", {}},
+        Assignment{"ProseValueNoNumber", "l = 0.25; five output times", {}},
+        Assignment{"KeywordInsideALine", "the mass = 1e34", {}},
+        Assignment{"CommentedOut", "% mass = 1e34", {}},
+        Assignment{"ValueNoNumber", "mass = heavy", {}},
+        Assignment{"ValueOnTheNextLine", "mass =\n1e34 words", {}},
+        Assignment{"NoKeyword", "mas = 1e34", {}}),
+    [](const ::testing::TestParamInfo<Assignment>& info) { return std::string(info.param.label); });
 
 // A reader's warning quotes the token it skips: a byte-order mark, a
 // zero-width space, a no-break space or a control character in it is written
