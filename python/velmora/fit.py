@@ -191,19 +191,36 @@ def split_data_argument(argument, default_observable):
     return argument, default_observable
 
 
+READ_BLOCK = 1 << 20
+# About ten million rows of numbers: their floats alone take gigabytes while they are read.
+MAX_TABLE_BYTES = 512 << 20
+
+
 def read_table(path, columns):
     """Times, values, errors and upper-limit flags of a table: blank and '#'
     lines skipped, fields separated by white space or commas. columns: the
     1-based columns of time, value, error and (optionally) the limit flag;
     None: 1,2,3 and column 4 as the flag where a row has one."""
+    # Read in blocks, so that a stream with no end (/dev/zero, a device named by mistake) is refused at
+    # its first NUL byte or at the size limit instead of filling the memory.
+    chunks, size = [], 0
     try:
         with open(path, "rb") as f:
-            raw = f.read()
+            while True:
+                chunk = f.read(READ_BLOCK)
+                if not chunk:
+                    break
+                if b"\0" in chunk:
+                    raise Refusal(EXIT_DATA, f"{path} is not a text table (it holds NUL bytes, the first at byte "
+                                  f"{size + chunk.index(bytes(1))}): give the light curve as columns of numbers")
+                size += len(chunk)
+                if size > MAX_TABLE_BYTES:
+                    raise Refusal(EXIT_DATA, f"{path} is larger than {MAX_TABLE_BYTES >> 20} MiB: not a light "
+                                  "curve a fit can hold in memory (a device or a stream named by mistake?)")
+                chunks.append(chunk)
     except OSError as e:
         raise Refusal(EXIT_DATA, f"cannot read the data table {path}: {e.strerror}")
-    if b"\0" in raw:
-        raise Refusal(EXIT_DATA, f"{path} is not a text table (it holds NUL bytes, the first at byte "
-                      f"{raw.index(bytes(1))}): give the light curve as columns of numbers")
+    raw = b"".join(chunks)
     text = raw.decode("utf-8", errors="replace")
     if text.startswith("\ufeff"):  # a byte-order mark, as spreadsheets write UTF-8: not part of the first line
         text = text[1:]

@@ -292,7 +292,7 @@ def read_observed(path: str, t0: float, unit: str, eta: float, distance: Optiona
             how = f", F = {eta:g} Mdot c^2 / (4 pi ({distance:.3g} cm)^2)"
     total = kept = 0
     t, y, e = [], [], []
-    with open(path, "r", encoding="utf-8", errors="replace") as f:
+    with open(path, "r", encoding="utf-8-sig", errors="replace") as f:
         for line in f:
             fields = line.split()
             if not fields or fields[0].startswith("#"):

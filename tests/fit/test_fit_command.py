@@ -91,6 +91,7 @@ HOSTILE = [
     ("efficiency with underscores", None, None, ["LC", "--free", "texp", "--eta", "1_0"], 2, ["--eta", "'1_0'"]),
     ("t0 not finite", None, None, ["LC", "--free", "texp", "--t0", "nan"], 2, ["--t0", "not finite"]),
     ("a column named twice", None, None, ["LC", "--free", "texp", "--columns", "1,2,2"], 2, ["named twice"]),
+    ("a device that never ends", None, None, ["/dev/zero", "--free", "texp"], 3, ["/dev/zero is not a text table"]),
     ("a chain larger than the memory", None, None, ["LC", "--free", "texp", "--mcmc", "--walkers", "8", "--steps",
                                                     "100000000000000"], 2, ["--steps 100000000000000", "GiB"]),
 ]
@@ -103,6 +104,19 @@ def test_hostile_input_gets_its_documented_status(tmp_path, rate_curve, name, fi
     par = os.path.join(SOURCE, "examples", "default.par") if "DEFAULT_PAR" in args else START_PAR
     args = [str(rate_curve) + a[2:] if a.startswith("LC") else a for a in args if a != "DEFAULT_PAR"]
     failure(tmp_path, [par] + args + ["--quiet"], status, words)
+
+
+def test_a_table_beyond_the_size_limit_is_refused_while_it_is_read(tmp_path, monkeypatch):
+    # The limit stands for a stream with no end (yes '1 2 3' | velmora-fit ... /dev/stdin), which filled
+    # the memory; here a small limit and a table a few blocks longer.
+    monkeypatch.setattr(fit, "MAX_TABLE_BYTES", 3 * fit.READ_BLOCK)
+    row = b"101 1e18 1e17\n"
+    (tmp_path / "long.txt").write_bytes(row * (4 * fit.READ_BLOCK // len(row)))
+    with pytest.raises(fit.Refusal) as caught:
+        fit.read_table(str(tmp_path / "long.txt"), None)
+    assert caught.value.status == fit.EXIT_DATA and "larger than 3 MiB" in str(caught.value)
+    (tmp_path / "short.txt").write_bytes(row * (2 * fit.READ_BLOCK // len(row)))  # within the limit: read whole
+    assert fit.read_table(str(tmp_path / "short.txt"), None)[0].size == 2 * fit.READ_BLOCK // len(row)
 
 
 def test_spellings_of_one_table_read_alike(tmp_path):

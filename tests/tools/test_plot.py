@@ -93,6 +93,13 @@ def test_observed_points_are_shifted_and_converted(tmp_path, unit, distance, per
     np.testing.assert_allclose(obs.err, [1e17, 0.0], rtol=1e-12)
 
 
+def test_observed_points_of_a_file_with_a_byte_order_mark(tmp_path):
+    # A spreadsheet's UTF-8 starts with a byte-order mark: the first point was left out as "not a number".
+    (tmp_path / "obs.txt").write_bytes(b"\xef\xbb\xbf59510 2e18 1e17\r\n59530 1e18 1e17\r\n")
+    obs = plot.read_observed(str(tmp_path / "obs.txt"), 59500.0, "g/s", 0.1, None, False)
+    assert obs.t.tolist() == [10.0, 30.0] and obs.y.tolist() == [2e18, 1e18]
+
+
 def test_distance_units():
     assert plot.parse_distance("8 kpc") == pytest.approx(8e3 * PARSEC, rel=1e-15)
     assert plot.parse_distance("1e22") == 1e22
