@@ -797,7 +797,12 @@ void flux_density(const disc_model& m, const double* t, std::size_t nt, double f
   // f^-4 B_nu(f T) = f^-4 2 h nu^3 / c^2 / (e^(h nu / k f T) - 1).
   const double B = 2.0 * phys::h_planck * frequency * frequency * frequency / (phys::c_light * phys::c_light) /
                    std::pow(s.f_col, 4);
-  integrate_band(D, geometry_of(m), v, x_low, [=](double T4) { return B / std::expm1(x_low / std::sqrt(std::sqrt(T4))); }, out);
+  // Below about 1e-300 Hz both B and h nu / k f T underflow to 0: the Rayleigh-Jeans value, of
+  // order nu^2 there, is 0 in doubles, not 0 / 0.
+  integrate_band(D, geometry_of(m), v, x_low, [=](double T4) {
+    const double e = std::expm1(x_low / std::sqrt(std::sqrt(T4)));
+    return e > 0.0 ? B / e : 0.0;
+  }, out);
 }
 
 void ab_magnitude(const disc_model& m, const double* t, std::size_t nt, double frequency, const viewing& v,

@@ -297,3 +297,28 @@ def test_late_band_and_flux_density_against_quadrature_of_the_model_temperature(
 
     expected = to_flux * disc_integral(density, mass, r_out)
     assert disc.flux_density(t, nu, f_col=f_col, **view)[0] == pytest.approx(expected, rel=1e-10)
+
+
+# ---- radio frequencies: the Rayleigh-Jeans limit ----------------------------------------
+
+def test_flux_density_down_to_the_smallest_frequencies_is_the_rayleigh_jeans_limit():
+    """Where h nu << k T the colour-corrected intensity is f^-4 2 nu^2 k f T / c^2: the flux density is
+    (2 nu^2 k / (c^2 f^3)) cos i / d^2 int T 2 pi r dr, with the model's own temperature integrated
+    here. At 1e-300 Hz and below the exponent h nu / k f T underflows to 0 (it gave 0 / 0 = nan): the
+    value there is of order 1e-600 of the 1 MHz one, 0 in doubles, and the AB magnitude infinite.
+    1e-8: h nu / k f T is below 1e-8 at 1 MHz for every ring of this disc above 1 K, and the
+    quadrature's own error is smaller."""
+    disc = velmora.Disc.from_file(SOURCE_DIR / "examples" / "outburst_start.par").replace(texp=20.0, mdisk=1e25)
+    t = np.array([3.0 * disc.texp_seconds])
+    f_col, view = 1.7, dict(distance=5 * KPC, inclination=60.0)
+    to_flux = 2 * np.pi * np.cos(np.radians(60.0)) / view["distance"] ** 2 * (C / C_MODEL) ** 2
+    temperature = lambda r: disc.effective_temperature([r], t)[0, 0]
+    weight = disc_integral(temperature, disc.parameters["mass"], disc.parameters["r_out_disk"])
+    for nu in (1e6, 3e7):
+        expected = to_flux * 2 * nu**2 * K * weight / (C**2 * f_col**3)
+        assert disc.flux_density(t, nu, f_col=f_col, **view)[0] == pytest.approx(expected, rel=1e-8)
+    one_megahertz = disc.flux_density(t, 1e6, f_col=f_col, **view)[0]
+    for nu in (1e-150, 1e-300, 5e-324):
+        value = disc.flux_density(t, nu, f_col=f_col, **view)[0]
+        assert 0.0 <= value <= one_megahertz * (nu / 1e6) ** 2 * 1.01
+        assert disc.ab_magnitude(t, nu, f_col=f_col, **view)[0] >= disc.ab_magnitude(t, 1e6, f_col=f_col, **view)[0]
