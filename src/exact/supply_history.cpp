@@ -24,7 +24,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "exact/errors.h"
@@ -267,9 +269,11 @@ std::string with_line(const std::string& file, long line, const std::string& pro
 struct file_closer {
   void operator()(FILE* f) const { std::fclose(f); }
 };
-struct line_buffer {
-  void operator()(char** p) const { std::free(*p); }
-};
+
+// A line of a table is two numbers and perhaps a comment: one longer than this is no table's. Without
+// a bound a file with no line break (/dev/zero, a binary named by mistake) grew the line until the
+// process ran out of memory.
+constexpr std::size_t MAX_LINE_BYTES = std::size_t{1} << 20;
 
 // Parses one number that fills the whole token [begin, end).
 bool parse_number(const char* begin, const char* end, double* value) {
@@ -329,30 +333,38 @@ supply_history read_supply_table(const std::string& path) {
 
   std::vector<double> days, rate;
   std::vector<long> line_of;  // the line of each row
-  char* raw = nullptr;        // getline's buffer, grown by it, freed on every way out
-  std::size_t capacity = 0;
-  const std::unique_ptr<char*, line_buffer> owner(&raw);
+  std::string raw;            // the line, its line break included
   char text[160];
   for (long line = 1;; ++line) {
+    raw.clear();
     errno = 0;
-    const ssize_t length = getline(&raw, &capacity, in.get());
-    if (length < 0) {
-      // Only the end of the file ends the table: getline also fails without
-      // setting the stream's error flag (no memory for a long line, ENOMEM).
-      if (std::feof(in.get()) == 0 || std::ferror(in.get()) != 0)
-        throw supply_table_error(path, line, std::string("cannot be read: ") + std::strerror(errno != 0 ? errno : EIO));
-      break;
+    int c = EOF;
+    while ((c = std::getc(in.get())) != EOF) {
+      if (c == '\0') throw supply_table_error(path, line, "not a line of text (it holds a NUL byte)");
+      try {
+        raw.push_back(static_cast<char>(c));
+      } catch (const std::bad_alloc&) {  // under a memory limit: a read error, not the table's end
+        throw supply_table_error(path, line, std::string("cannot be read: ") + std::strerror(ENOMEM));
+      }
+      if (c == '\n') break;
+      if (raw.size() > MAX_LINE_BYTES)
+        throw supply_table_error(path, line, "a line longer than " + std::to_string(MAX_LINE_BYTES >> 20) +
+                                                 " MiB: not a table of times and rates");
     }
-    if (std::memchr(raw, '\0', static_cast<std::size_t>(length)) != nullptr)
-      throw supply_table_error(path, line, "not a line of text (it holds a NUL byte)");
+    if (c == EOF) {
+      // Only the end of the file ends the table.
+      if (std::ferror(in.get()) != 0)
+        throw supply_table_error(path, line, std::string("cannot be read: ") + std::strerror(errno != 0 ? errno : EIO));
+      if (raw.empty()) break;
+    }
     std::pair<const char*, const char*> tokens[2];
-    const int count = split(raw, tokens, 2);
+    const int count = split(raw.c_str(), tokens, 2);
     if (count == 0) continue;
     double t = 0.0, r = 0.0;
     if (count != 2 || !parse_number(tokens[0].first, tokens[0].second, &t) ||
         !parse_number(tokens[1].first, tokens[1].second, &r))
       throw supply_table_error(path, line,
-                               "\"" + shown(raw) + "\" is not two finite numbers (time in days, rate in g/s)");
+                               "\"" + shown(raw.c_str()) + "\" is not two finite numbers (time in days, rate in g/s)");
     if (days.size() == MAX_SUPPLY_ROWS)
       throw supply_table_error(path, line, "more than " + std::to_string(MAX_SUPPLY_ROWS) + " rows");
     if (!days.empty() && !(t > days.back())) {

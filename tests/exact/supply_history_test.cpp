@@ -208,4 +208,37 @@ TEST(SupplyTableFile, ReadsRowsAndNamesTheLineOfAnError) {
   }
 }
 
+// Files that are no table, refused at the line that shows it: a stream of NUL bytes (/dev/zero) or a
+// line with no end grew the line in memory until the process was killed. A last line without its
+// line break and a long comment are still rows and comments.
+TEST(SupplyTableFile, FilesWithoutLinesAreRefusedAtOnce) {
+  testing_support::TempDir dir;
+  const std::string path = (dir / "t.dat").string();
+  testing_support::write_file(path, "# " + std::string(100000, 'c') + "\n0 1e17\n2 3e17");
+  EXPECT_EQ(velmora::read_supply_table(path).rows(), 2u);
+
+  struct refused {
+    std::string file, content;
+    long line;
+    std::string words;
+  };
+  const std::string no_break = std::string("0 1e17\n") + std::string((std::size_t{1} << 20) + 10, '7');
+  const std::vector<refused> cases = {
+      {path, std::string("0 1e17\n1 2e1\0" "7\n", 15), 2, "holds a NUL byte"},
+      {path, no_break, 2, "a line longer than 1 MiB"},
+      {"/dev/zero", "", 1, "holds a NUL byte"},
+      {dir.path().string(), "", 1, "cannot be read: Is a directory"},
+  };
+  for (const refused& c : cases) {
+    if (c.file == path) testing_support::write_file(path, c.content);
+    try {
+      velmora::read_supply_table(c.file);
+      ADD_FAILURE() << c.file << " accepted (" << c.words << ")";
+    } catch (const velmora::supply_table_error& e) {
+      EXPECT_EQ(e.line, c.line) << c.words;
+      EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace
