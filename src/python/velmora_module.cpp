@@ -192,6 +192,31 @@ class Disc {
   std::optional<run_settings> run_;
 };
 
+}  // namespace
+
+// Every argument or self of type Disc is checked to be constructed: an instance
+// made by Disc.__new__ alone (or by a subclass whose __init__ does not call
+// Disc.__init__) has no Disc, and pybind11 hands out fresh uninitialised memory
+// for it: mdot() crashed, parameters aborted, texp_seconds read garbage.
+namespace pybind11::detail {
+template <>
+class type_caster<Disc> : public type_caster_base<Disc> {
+ public:
+  bool load(handle src, bool convert) {
+    if (src && isinstance<Disc>(src)) {
+      auto* self = reinterpret_cast<instance*>(src.ptr());
+      if (!self->get_value_and_holder(get_type_info(typeid(Disc))).holder_constructed())
+        throw type_error("velmora.Disc: this instance was never constructed (Disc.__new__ without __init__, or a "
+                         "subclass whose __init__ does not call Disc.__init__): make one with velmora.Disc(...), "
+                         "Disc.from_file or replace()");
+    }
+    return type_caster_base<Disc>::load(src, convert);
+  }
+};
+}  // namespace pybind11::detail
+
+namespace {
+
 // A model of the parameters, sharing the Bessel modes of its order (and,
 // for the same shape, the projections of its initial torque) with the last
 // model made of that order: a model of a known order costs no new zeros.
@@ -699,18 +724,23 @@ Disc disc_of_state(const py::tuple& state) {
   model_arguments a = arguments_of(given, disc_parameters{}, table, "Disc");
   std::optional<run_settings> run;
   if (!state[1].is_none()) {
+    if (!py::isinstance<py::tuple>(state[1])) refuse_state("its run settings are not a tuple");
     const py::tuple r = state[1].cast<py::tuple>();
     if (r.size() != 7) refuse_state("its run settings are not 7 values");
     run.emplace();
-    run->min_time = r[0].cast<double>();
-    run->max_time = r[1].cast<double>();
-    run->num_time = r[2].cast<int>();
-    run->save = r[3].cast<int>();
-    run->fast = r[4].cast<int>();
-    run->name = r[5].cast<std::string>();
+    try {
+      run->min_time = r[0].cast<double>();
+      run->max_time = r[1].cast<double>();
+      run->num_time = r[2].cast<int>();
+      run->save = r[3].cast<int>();
+      run->fast = r[4].cast<int>();
+      run->name = r[5].cast<std::string>();
+      run->texp_seconds = r[6].cast<double>();
+    } catch (const py::cast_error&) {
+      refuse_state("its run settings are not numbers and a name");
+    }
     if (run->name.size() >= NAME_CAPACITY || run->name.find('\0') != std::string::npos)
       refuse_state("its run name is not one a parameter file can give");
-    run->texp_seconds = r[6].cast<double>();
   }
   py::gil_scoped_release release;
   return Disc(make_model(a.parameters), std::move(a.table), std::move(run));

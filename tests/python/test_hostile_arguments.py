@@ -205,11 +205,37 @@ def test_a_pickle_of_the_earlier_state_reads_its_table_by_its_path(tmp_path):
     ("mass", None, None),
     ({}, None, (b"t.txt", np.array([0.0, 1.0]), "rates")),
     ({}, None, (b"t.txt", np.array([0.0, 1.0]), np.array([1e17]))),  # columns of different lengths
+    ({}, ("a",) * 7, None),  # run settings that are not numbers (a RuntimeError of pybind11's cast)
+    ({}, "abcdefg", None),
 ])
 def test_a_damaged_state_is_refused_with_a_python_exception(state):
     disc = velmora.Disc.__new__(velmora.Disc)
     with pytest.raises(ValueError):
         disc.__setstate__(state)
+
+
+# Every way into an instance that Disc.__new__ made without __init__ (or a subclass whose __init__
+# skips Disc's): pybind11 handed the methods uninitialised memory (mdot crashed the interpreter,
+# parameters aborted it, texp_seconds read garbage). Run in a child, where a crash is a status.
+NEVER_CONSTRUCTED = ["mdot(1e6)", "torque(0.5, 1e6)", "band_flux(1e6, 2, 10, distance=1e22, inclination=3)",
+                     "parameters", "run_settings", "texp_seconds", "initial_mass", "replace(mass=1.0)",
+                     "modes_needed(1e6)", "output_times()", "__getstate__()", "__reduce__()"]
+
+
+def test_an_instance_never_constructed_raises_instead_of_reading_memory():
+    code = ("import velmora\n"
+            "disc = velmora.Disc.__new__(velmora.Disc)\n"
+            f"for access in {NEVER_CONSTRUCTED!r}:\n"
+            "    try:\n"
+            "        eval('disc.' + access)\n"
+            "    except TypeError as e:\n"
+            "        print(access, 'never constructed' in str(e), flush=True)\n"
+            "    else:\n"
+            "        print(access, 'answered', flush=True)\n"
+            "print(repr(disc))\n")
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stdout + child.stderr
+    assert child.stdout.splitlines() == [f"{a} True" for a in NEVER_CONSTRUCTED] + ["<velmora.Disc, not constructed>"]
 
 
 # ---- invisible characters are shown in messages --------------------------------------
