@@ -68,6 +68,9 @@ LOG_BY_DEFAULT = ("texp", "mdisk", "mdot_out", "mass", "r_out_disk", "distance")
 # A reduced chi^2 above this means the model or the errors are wrong beyond
 # what an honest fit should report (errors underestimated five times).
 MAX_REDUCED_CHI2 = 25.0
+# A distance below this, given without a unit, was most likely meant in pc or kpc:
+# 0.1 pc, well inside the Oort cloud, nearer than any X-ray binary.
+PLAUSIBLE_DISTANCE_MIN = 0.1 * PARSEC
 
 (EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_DATA, EXIT_PARAMS, EXIT_MODEL, EXIT_OUTPUT,
  EXIT_UNSOUND) = range(8)
@@ -138,8 +141,9 @@ def parse_observable(text):
     band=EMIN-EMAX (keV) or fnu=FREQUENCY (Hz); raises ValueError."""
     name, sep, arg = text.strip().partition("=")
     if name not in OBSERVABLES:
+        near = _vocabulary.nearest(name, OBSERVABLES)
         raise ValueError(f"unknown observable '{name}': choose among mdot, luminosity, flux, bolometric, "
-                         "band=EMIN-EMAX (keV), fnu=FREQUENCY (Hz)")
+                         "band=EMIN-EMAX (keV), fnu=FREQUENCY (Hz)" + (f"; did you mean {near}?" if near else ""))
     if name == "band":
         # An edge may have a signed exponent (band=5e-1-2); the dash between the edges is the one
         # that does not follow an e.
@@ -187,6 +191,9 @@ def split_data_argument(argument, default_observable):
     if sep and obs.strip().partition("=")[0] in OBSERVABLES:
         if os.path.isfile(argument) and not os.path.exists(path):  # a file named "lc:flux" itself
             return argument, default_observable
+        return path, obs
+    if sep and os.path.isfile(path) and not os.path.exists(argument):
+        # lc.txt:xray with lc.txt a file: an observable misspelt, not a file of that name
         return path, obs
     return argument, default_observable
 
@@ -328,6 +335,10 @@ def parse_distance(text):
         raise argparse.ArgumentTypeError(str(e))
     if not d > 0:
         raise argparse.ArgumentTypeError(f"the distance must be positive, not {text!r}")
+    if d < PLAUSIBLE_DISTANCE_MIN and not re.search(r"[A-Za-z]\s*$", text):
+        # A bare number is in cm: "--distance 5" is 5 cm, not 5 kpc. A warning, not a refusal.
+        print(f"{PROG}: warning: --distance {text.strip()} is {d:g} cm (a number without a unit is in cm): kpc? "
+              f"{text.strip()}kpc is {d * kpc:.4g} cm", file=sys.stderr)
     return d
 
 

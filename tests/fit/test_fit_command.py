@@ -71,7 +71,7 @@ HOSTILE = [
     ("datum 0.86 s after a fixed t0", "lc.txt", b"100.00001 1e-9 1e-10\n101 1e-9 1e-10\n102 1e-9 1e-10\n",
      ["lc.txt:bolometric", "--distance", "8", "--inclination", "30", "--free", "texp", "--t0", "100", "DEFAULT_PAR"], 3,
      ["0.864 s after t0", "Bessel modes"]),
-    ("unknown observable", None, None, ["LC:colour", "--free", "texp"], 3, ["cannot read the data table"]),
+    ("unknown observable", None, None, ["LC:colour", "--free", "texp"], 2, ["lc.txt:colour: unknown observable 'colour'"]),
     ("bad band", None, None, ["LC:band=10-2", "--free", "texp"], 2, ["increasing"]),
     ("band without distance", None, None, ["LC:bolometric", "--free", "texp", "--inclination", "30"], 2,
      ["--distance is needed"]),
@@ -151,6 +151,27 @@ def test_a_file_whose_name_ends_like_an_observable_is_that_file(tmp_path, rate_c
     assert r.returncode == 0, r.stderr
     assert json.load(open(tmp_path / "out" / "summary.json"))["data"][0] == {
         "path": "lc:flux", "observable": "mdot", "unit": "g/s", "points": 40, "upper_limits": 0}
+
+
+@pytest.mark.parametrize("suffix,words", [
+    ("xray", ["lc.txt:xray: unknown observable 'xray': choose among"]),
+    ("Flux", ["unknown observable 'Flux'", "did you mean flux?"]),
+])
+def test_a_misspelt_observable_after_a_file_is_named_as_the_observable(tmp_path, rate_curve, suffix, words):
+    # Before, "lc.txt:xray" was taken for a file of that name: "cannot read the data table ...: No such file".
+    r = failure(tmp_path, [START_PAR, f"lc.txt:{suffix}"] + RATE_ARGS, 2, words)
+    assert "No such file" not in r.stderr
+
+
+@pytest.mark.parametrize("distance,warned", [("5", True), ("3e16", True), ("5kpc", False), ("1.5e22", False),
+                                             ("800 pc", False)])
+def test_a_distance_without_unit_that_reads_as_centimetres_is_questioned(distance, warned, capsys):
+    cm = fit.parse_distance(distance)
+    assert cm > 0
+    err = capsys.readouterr().err
+    assert ("is %g cm (a number without a unit is in cm): kpc?" % cm in err) == warned, err
+    if warned:  # the value meant, from the parsec of the constants: 1 kpc = 3.0857e21 cm
+        assert f"{distance}kpc is {float(distance) * 3.0856775814913673e21:.4g} cm" in err
 
 
 def test_a_parameter_file_of_kappa_alone_starts_texp_from_it(tmp_path, rate_curve):
