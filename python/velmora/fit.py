@@ -198,6 +198,12 @@ def split_data_argument(argument, default_observable):
     return argument, default_observable
 
 
+def decimal_comma_hint(line):
+    """A note for a line whose numbers may be written with decimal commas (commas also separate fields)."""
+    return "; decimal commas? write 1.5, not 1,5" if re.search(r"[0-9],[0-9]", line) and \
+        not re.search(r"[0-9]\.[0-9]", line) else ""
+
+
 READ_BLOCK = 1 << 20
 # About ten million rows of numbers: their floats alone take gigabytes while they are read.
 MAX_TABLE_BYTES = 512 << 20
@@ -248,11 +254,11 @@ def read_table(path, columns):
             flag = number_of(flag_field)
         except ValueError:
             raise Refusal(EXIT_DATA, f"{path}, line {number}: not a number in the columns "
-                          f"{','.join(map(str, want))}: {s[:80]!r}")
+                          f"{','.join(map(str, want))}: {s[:80]!r}{decimal_comma_hint(s)}")
         if flag not in (0.0, 1.0):
             raise Refusal(EXIT_DATA, f"{path}, line {number}: the upper-limit flag (column "
                           f"{want[3] if len(want) == 4 else 4}) is {flag_field!r}, not 0 or 1 (give --columns 1,2,3 "
-                          "if that column is something else)")
+                          f"if that column is something else){decimal_comma_hint(s)}")
         flags.append(flag == 1.0)
     if not rows:
         raise Refusal(EXIT_DATA, f"{path} holds no rows of numbers")
@@ -315,9 +321,17 @@ UNIT_WORDS = {"cm": 1.0, "pc": PARSEC, "kpc": kpc, "Mpc": 1e6 * PARSEC, "g": 1.0
               "msun": SOLAR_MASS, "deg": 1.0}
 
 
-def parse_quantity(text, what):
+# What each unit word measures, and what a parameter's value is: a unit word is taken only for a
+# parameter of its kind (5Msun for a distance, or kpc for texp, would be a silently wrong number).
+UNIT_KINDS = {"cm": "length", "pc": "length", "kpc": "length", "Mpc": "length", "g": "mass", "Msun": "mass",
+              "msun": "mass", "deg": "angle"}
+PARAMETER_KINDS = {"distance": "length", "r_out_disk": "length", "mass": "mass", "mdisk": "mass",
+                   "inclination": "angle"}
+
+
+def parse_quantity(text, what, name=None):
     """A number, optionally followed by a unit word (cm, pc, kpc, Mpc; g,
-    Msun; deg); raises ValueError naming what."""
+    Msun; deg) of the kind of the parameter `name`; raises ValueError naming what."""
     m = re.fullmatch(r"\s*([-+0-9.eE]+)\s*([A-Za-z]+)?\s*", text)
     try:
         value = float(m.group(1)) * (UNIT_WORDS[m.group(2)] if m.group(2) else 1.0)
@@ -325,12 +339,19 @@ def parse_quantity(text, what):
         raise ValueError(f"{what}: not a number with an optional unit (cm, pc, kpc, Mpc, g, Msun, deg): {text!r}")
     if not math.isfinite(value):
         raise ValueError(f"{what}: not finite: {text!r}")
+    unit = m.group(2)
+    if unit and name is not None and UNIT_KINDS[unit] != PARAMETER_KINDS.get(name):
+        kind = PARAMETER_KINDS.get(name)
+        words = [w for w, k in UNIT_KINDS.items() if k == kind and w != "msun"]
+        raise ValueError(f"{what}: {unit} is a unit of {UNIT_KINDS[unit]}, not of {name} ("
+                         + (f"{'an' if kind == 'angle' else 'a'} {kind}: {', '.join(words)}" if kind else "a plain number in the parameter file's "
+                            "unit") + ")")
     return value
 
 
 def parse_distance(text):
     try:
-        d = parse_quantity(text, "--distance")
+        d = parse_quantity(text, "--distance", "distance")
     except ValueError as e:
         raise argparse.ArgumentTypeError(str(e))
     if not d > 0:
@@ -348,7 +369,8 @@ def parse_bound(text):
     if not sep or len(parts) != 2:
         raise Refusal(EXIT_USAGE, f"--bound {text}: expected NAME=LOW,HIGH")
     try:
-        return name.strip(), parse_quantity(parts[0], "--bound " + text), parse_quantity(parts[1], "--bound " + text)
+        return name.strip(), parse_quantity(parts[0], "--bound " + text, name.strip()), \
+            parse_quantity(parts[1], "--bound " + text, name.strip())
     except ValueError as e:
         raise Refusal(EXIT_USAGE, str(e))
 
@@ -360,7 +382,7 @@ def parse_prior(text):
     if not sep or kind.strip() != "gauss" or not sep2 or len(parts) != 2:
         raise Refusal(EXIT_USAGE, f"--prior {text}: expected NAME=gauss:MEAN,SIGMA (e.g. distance=gauss:5kpc,0.5kpc)")
     try:
-        mu, sigma = (parse_quantity(p, "--prior " + text) for p in parts)
+        mu, sigma = (parse_quantity(p, "--prior " + text, name.strip()) for p in parts)
     except ValueError as e:
         raise Refusal(EXIT_USAGE, str(e))
     if not sigma > 0:

@@ -84,6 +84,10 @@ HOSTILE = [
      ["lc.txt", "--free", "texp"], 3, ["lc.txt, line 1", "not a number"]),
     ("digits of another script", "lc.txt", "101 1e18 1e17\n\u0661\u0660\u0662 1e18 1e17\n103 1e18 1e17\n".encode(),
      ["lc.txt", "--free", "texp"], 3, ["lc.txt, line 2", "not a number"]),
+    # Commas also separate fields: "101,5 1,0e18 1,0e17" reads as six fields whose fourth, 0e18, is a
+    # flag of 0; the third row's 5e17 shows it.
+    ("decimal commas", "lc.txt", b"101,5 1,0e18 1,0e17\n102,5 1,0e18 1,0e17\n103,5 2,5e17 2,5e16\n",
+     ["lc.txt", "--free", "texp"], 3, ["lc.txt, line 3", "decimal commas?"]),
     ("only upper limits", "lc.txt", b"101 1e18 1e17 1\n102 1e18 1e17 1\n103 1e18 1e17 1\n",
      ["lc.txt", "--free", "texp"], 3, ["every datum of lc.txt is an upper limit", "detections"]),
     ("frequency with underscores", None, None, ["LC:fnu=5_45e14", "--free", "texp", "--distance", "8kpc",
@@ -91,6 +95,14 @@ HOSTILE = [
     ("efficiency with underscores", None, None, ["LC", "--free", "texp", "--eta", "1_0"], 2, ["--eta", "'1_0'"]),
     ("t0 not finite", None, None, ["LC", "--free", "texp", "--t0", "nan"], 2, ["--t0", "not finite"]),
     ("a column named twice", None, None, ["LC", "--free", "texp", "--columns", "1,2,2"], 2, ["named twice"]),
+    # A unit word of another kind than the parameter's: a prior at 20 Msun in days was a flat prior.
+    ("a prior in a unit of mass for texp", None, None, ["LC", "--free", "texp", "--prior", "texp=gauss:20Msun,1Msun"],
+     2, ["Msun is a unit of mass, not of texp"]),
+    ("a distance in solar masses", None, None, ["LC", "--free", "texp", "--observable", "flux", "--distance", "5Msun"],
+     2, ["Msun is a unit of mass, not of distance"]),
+    ("bounds of an angle in kpc", None, None, ["LC:bolometric", "--free", "texp,inclination", "--distance", "5kpc",
+                                               "--inclination", "30", "--bound", "inclination=10deg,1kpc"],
+     2, ["kpc is a unit of length, not of inclination"]),
     ("a device that never ends", None, None, ["/dev/zero", "--free", "texp"], 3, ["/dev/zero is not a text table"]),
     ("a chain larger than the memory", None, None, ["LC", "--free", "texp", "--mcmc", "--walkers", "8", "--steps",
                                                     "100000000000000"], 2, ["--steps 100000000000000", "GiB"]),
