@@ -79,6 +79,7 @@ double density_index(const disc_parameters& p) { return 2.0 + p.sigma_index; }
 // fraction Gamma(a, s) = e^-s s^a / (s + 1 - a - 1 (1 - a) / (s + 3 - a - 2 (2 - a) / ...))
 // by the modified Lentz method, which converges in a few terms there.
 double log_upper_gamma(double a, double s) {
+  if (std::isinf(s)) return -std::numeric_limits<double>::infinity();  // Gamma(a, inf) = 0
   if (s <= a + 1.0) return gsl_sf_lngamma(a) + std::log(gsl_sf_gamma_inc_Q(a, s));
   constexpr double TINY = 1e-300;
   double b = s + 1.0 - a, c = 1.0 / TINY, d = 1.0 / b, h = d;
@@ -804,6 +805,9 @@ double disc_model::infinite_disc_rate(double tau) const {
   const double a = 0.5 * (shape_->m + l + 1.0);  // p = m - 1 + l
   const double c = 4.0 * tau / (z0_ * z0_);
   const double s_in = shape_->x_in * shape_->x_in / c, s_out = shape_->x_out * shape_->x_out / c;
+  // So early (tau near the smallest doubles) that x_in^2 / c overflows: the matter's inner edge has
+  // not reached the centre by exp(-s_in), 0 in doubles (the branches below would take -inf - -inf).
+  if (std::isinf(s_in)) return 0.0;
   // ln [Gamma(a, s_in) - Gamma(a, s_out)] = ln int_{s_in}^{s_out} y^(a-1) e^-y dy, from
   // whichever incomplete function is the smaller at both ends, so that the
   // difference never cancels: the lower one while the matter has not spread
@@ -835,6 +839,9 @@ void disc_model::mdot_in(const double* t, std::size_t n, double* out) const {
   // centre); where the sums' rounding noise would make it so, 0 is nearer the
   // truth. A nan stays a nan.
   for (std::size_t j = 0; j < n; ++j) {
+    if (t[j] / texp_ == 0.0)  // a time below about 1e-318 texp: the dimensionless time underflows
+      throw solution_error(message_text("the solution at t = %.17g s: t / texp = %.17g s / %.17g s underflows to 0, "
+                                        "too close to the start for the model's times", t[j], t[j], texp_));
     const double v = sum(t[j] / texp_, pl, pl.modes->centre.data(), profile.data(), true);
     out[j] = v < 0.0 ? 0.0 : v;
   }

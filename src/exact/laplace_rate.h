@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -109,6 +110,9 @@ double invert_on_parabola(double t, double exponent, F&& integrand) {
   constexpr double NEGLIGIBLE = 1e-18;  // a term below this of the largest ends the sum (with the next two)
   constexpr int MAX_TERMS = 20000;
   const double s0 = exponent / t;
+  // So early that s0 overflows (t near the smallest doubles): the inverse is of size exp(-exponent)
+  // times powers of s0, 0 in doubles long before; the sum would take inf - inf.
+  if (!(s0 < std::numeric_limits<double>::infinity())) return 0.0;
   const double h = parabola_step(exponent);
   const complex_t first = integrand(complex_t(s0, 0.0));
   double sum = first.real(), largest = std::abs(first);

@@ -303,3 +303,24 @@ def test_blocks_of_an_evaluation_give_the_values_of_one_call():
     few = t[::1000]
     assert disc.surface_density(r, few).tolist() == [disc.surface_density(r, v).tolist() for v in few]
     assert disc.effective_temperature(r, few).tolist() == [disc.effective_temperature(r, v).tolist() for v in few]
+
+
+# ---- times near the smallest doubles ---------------------------------------------------
+
+def test_the_centre_rate_down_to_subnormal_times():
+    """With the initial matter away from the centre (r_ign_in > 0) nothing has arrived by exp(-x_in^2 / c),
+    c = 4 t / (texp z_0^2) about 1e-316 at t = 1e-310 s: 0 (it was inf - inf = nan). With the matter
+    reaching the centre (r_ign_in = 0) the disc without an edge gives a power law in t at early times: the
+    decade from 1e-310 to 1e-300 s scales as the one from 1e-300 to 1e-290 s; 1e-7 because c is a
+    subnormal double there (a relative spacing of about 1e-8). Below about 1e-318 texp the time itself
+    underflows once divided by texp: a SolutionError naming t, not a nan."""
+    disc = velmora.Disc.from_file(DEFAULT_PAR)
+    assert disc.parameters["r_ign_in"] > 0
+    assert disc.mdot([1e-310, 1e-300]).tolist() == [0.0, 0.0]
+    touching = disc.replace(r_ign_in=0.0)
+    early = touching.mdot([1e-310, 1e-300, 1e-290])
+    assert np.all(np.isfinite(early)) and np.all(early > 0)
+    assert early[0] / early[1] == pytest.approx(early[1] / early[2], rel=1e-7)
+    for t in (1e-320, 5e-324):
+        with pytest.raises(velmora.SolutionError, match=r"^the solution at t = .* underflows to 0"):
+            touching.mdot(t)
