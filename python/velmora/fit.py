@@ -474,6 +474,8 @@ def choose_parameters(args, start, t_first, n_sets):
                           "the evolution must start before the data")
         if name == "inclination" and not (0 <= lo and hi <= 90):
             raise Refusal(EXIT_PARAMS, f"inclination bounds [{lo:g}, {hi:g}] must lie within 0..90 degrees")
+        if name == "c_irr" and not (0 <= lo and hi <= 1):  # the model's range: at most all of Mdot c^2
+            raise Refusal(EXIT_PARAMS, f"c_irr bounds [{lo:g}, {hi:g}] must lie within 0..1")
         if kind == "log" and lo <= 0:
             raise Refusal(EXIT_PARAMS, f"{name}: a log-flat prior needs positive bounds, not [{lo:g}, {hi:g}] "
                           f"(give --bound {name}=LOW,HIGH with LOW > 0, or --flat {name})")

@@ -410,6 +410,12 @@ void check_viewing(const viewing& v) {
 void check_c_irr(double c_irr) {
   if (!(std::isfinite(c_irr) && c_irr >= 0.0))
     refuse("c_irr", message_text("c_irr = %.17g must be finite and not negative", c_irr));
+  // The irradiating flux c_irr Mdot c^2 / (4 pi r^2) on each face: above 1 the disc would absorb more
+  // than the rest-mass energy accreted in every factor e of radius (c_irr = 1e300 overflowed the
+  // temperatures to inf and the fluxes to nan).
+  if (c_irr > 1.0)
+    refuse("c_irr", message_text("c_irr = %.17g must not exceed 1: the disc would absorb more than the rest-mass "
+                                 "energy Mdot c^2 accreted (observed values are near 1e-3)", c_irr));
 }
 
 void check_surface(const surface& s) {

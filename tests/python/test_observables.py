@@ -225,6 +225,8 @@ TABLE = np.array([[0.1, 1e-22], [10.0, 1e-24]])
     (lambda d, t: d.flux_density(t, 0.0, **GOOD), "frequency"),
     (lambda d, t: d.flux_density(t, 5e14, c_irr=-1e-3, **GOOD), "c_irr"),
     (lambda d, t: d.effective_temperature([1e9], t, c_irr=np.nan), "c_irr"),
+    (lambda d, t: d.band_flux(t, 2, 10, c_irr=1e300, **GOOD), "c_irr"),  # inf temperatures, a nan flux
+    (lambda d, t: d.effective_temperature([1e9], t, c_irr=1.5), "c_irr"),
     (lambda d, t: d.effective_temperature([-1e9], t), "r"),
     (lambda d, t: d.band_flux(t, 2, 10, nh=1e22, **GOOD), "cross_section"),
     (lambda d, t: d.band_flux(t, 2, 10, nh=-1.0, cross_section=TABLE, **GOOD), "nh"),
