@@ -330,17 +330,20 @@ struct model_arguments {
 model_arguments arguments_of(const py::dict& given, const disc_parameters& base, std::optional<supply_table> table,
                              const char* function) {
   parameter_values m = velmora::parameter_values_of(base);
+  std::optional<std::optional<std::string>> new_path;  // a table named here (a path, or None: none)
   for (const auto& item : given) {
     const std::string word = py::str(item.first).cast<std::string>();
     const parameter_keyword& k = model_keyword(word, function);
-    if (numeric_model_keyword(k)) {
-      set_model_value(k, m, item.second);
-    } else {
-      const auto path = path_of(py::reinterpret_borrow<py::object>(item.second), k.name);
-      table = path ? std::optional<supply_table>(read_table(*path)) : std::nullopt;
-    }
+    if (numeric_model_keyword(k)) set_model_value(k, m, item.second);
+    else new_path = path_of(py::reinterpret_borrow<py::object>(item.second), k.name);
   }
   disc_parameters p = velmora::disc_parameters_of(m);
+  if (new_path) {
+    // The mode first, as the program checks it before it opens the table: a table given with
+    // flag_outer 0 or 1 is refused for the mode, whatever the file holds or whether it exists.
+    if (*new_path) velmora::check_supply_file_mode(**new_path, p.flag_outer);
+    table = *new_path ? std::optional<supply_table>(read_table(**new_path)) : std::nullopt;
+  }
   return {with_table(p, table), std::move(table)};
 }
 

@@ -39,6 +39,12 @@ WRONG_ARGUMENTS = [
     (lambda d: velmora.Disc.from_file(3.5), TypeError, "path"),
     (lambda d: velmora.Disc.from_file(str(DEFAULT_PAR) + "\0.txt"), velmora.ParameterError, "path"),
     (lambda d: d.replace(flag_outer=2, supply_file="table\0.txt"), velmora.ParameterError, "supply_file"),
+    # A table in a mode without one is refused for the mode before the file is opened, as the program does
+    # (it was "cannot be opened" for a missing file, a NUL-byte refusal for /dev/zero).
+    (lambda d: d.replace(supply_file="/nonexistent/table.txt"), velmora.ParameterError, "supply_file = "
+     "/nonexistent/table.txt needs flag_outer = 2"),
+    (lambda d: velmora.Disc(**dict(d.parameters, flag_outer=1, supply_file="/dev/zero")), velmora.ParameterError,
+     "supply_file = /dev/zero needs flag_outer = 2"),
 ]
 
 
