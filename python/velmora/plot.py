@@ -809,7 +809,11 @@ def main(argv: Optional[list] = None) -> int:
         has_snapshots = any(snapshot_index(p) is not None
                             for p in glob.glob(os.path.join(glob.escape(folder), "F_x*.dat")))
         if not glob.glob(os.path.join(glob.escape(folder), "mdotin_*.dat")) and not has_snapshots:
-            warn(f"no velmora data in {folder} (no mdotin_<name>.dat, no F_x<N>.dat); run velmora there first")
+            if os.path.isfile(os.path.join(folder, "grid.tsv")):  # a velmora-grid folder: its models are below
+                warn(f"no velmora data in {folder} (no mdotin_<name>.dat, no F_x<N>.dat): it is a grid's folder; "
+                     f"draw its models, all in one figure with {PROG} {os.path.join(folder, '*', '')}")
+            else:
+                warn(f"no velmora data in {folder} (no mdotin_<name>.dat, no F_x<N>.dat); run velmora there first")
             return 1
         w, f = draw_profiles(folder, outdir)
         written += w

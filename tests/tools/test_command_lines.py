@@ -104,3 +104,15 @@ def test_plot_usage_error_is_the_reason_and_the_usage_line(capsys, tmp_path):
     assert lines[1].startswith("Usage: velmora-plot [-n NAME]")
     assert lines[-1] == "Run 'velmora-plot --help' for the options."
     assert len(lines) == 4
+
+
+@pytest.mark.parametrize("grid_list, says", [
+    (True, "it is a grid's folder; draw its models, all in one figure with velmora-plot {folder}/*/"),
+    (False, "; run velmora there first"),
+], ids=["grid-folder", "empty-folder"])
+def test_plot_of_a_folder_without_data_says_where_the_data_are(grid_list, says, capsys, tmp_path):
+    if grid_list:
+        (tmp_path / "grid.tsv").write_text("folder\tl\ndefault_l=0.3\t0.3\n")
+    err = stderr_of(plot, [str(tmp_path)], capsys, status=1)
+    assert f"no velmora data in {tmp_path} (" in err
+    assert says.format(folder=tmp_path) in err
