@@ -15,5 +15,6 @@ velmora::disc_parameters exact_parameters_of(const parameter_values& values);
 
 // Prints "warning: <text>" on `stream` for each quantity of the model that
 // looks like another unit (exact/plausibility.h), judged with the values as
-// the parameter file gives them (texp 0: from kappa).
+// the parameter file gives them (texp 0: from kappa), and for a run without
+// output times (NUM_TIME below 1).
 void print_plausibility_warnings(FILE* stream, const parameter_values& values);

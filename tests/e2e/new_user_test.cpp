@@ -303,6 +303,32 @@ TEST(UnitSlips, AreWarnedInTheCheckAndTheRun) {
   EXPECT_EQ(run_velmora(dir.path(), "--check sound.par").output.find("warning"), std::string::npos);
 }
 
+// A file without NUM_TIME (0 when missing) runs and writes headers only: the
+// check and the run say so, a run of one time or more says nothing of it.
+TEST(NoOutputTimes, AreWarnedInTheCheckAndTheRun) {
+  TempDir dir;
+  std::string model = MODEL;
+  model.erase(model.find("1 # NUM_TIME\n"));  // NUM_TIME is the model's last line
+  write_file(dir / "none.par", model + "none # name\n");
+  const std::string warning =
+      "warning: NUM_TIME = 0: no output times; the run writes the initial torque profile and the rate file's "
+      "header only (set MIN_TIME, MAX_TIME and NUM_TIME)\n";
+  const auto check = run_velmora(dir.path(), "--check none.par");
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_NE(check.output.find("\nNUM_TIME = 0 count\n"), std::string::npos) << check.output;
+  EXPECT_NE(check.output.find(warning + "verdict: ok\n"), std::string::npos) << check.output;
+  const auto err = run_in(dir.path(), "(" + VELMORA + " -q none.par 2>&1 >/dev/null)");
+  EXPECT_EQ(err.status, 0);
+  EXPECT_EQ(err.output, warning);
+  EXPECT_TRUE(std::filesystem::exists(dir / "F_x_none.dat"));
+  const std::string rate = read_file(dir / "mdotin_none.dat");
+  EXPECT_EQ(rate.back(), '\n');
+  EXPECT_EQ(rate.substr(rate.rfind('\n', rate.size() - 2) + 1), "#5=Mdot_in_series\n") << "headers only";
+
+  write_file(dir / "one.par", MODEL + "one # name\n");
+  EXPECT_EQ(run_velmora(dir.path(), "--check one.par").output.find("NUM_TIME = 0:"), std::string::npos);
+}
+
 // -q drops the progress and keeps what matters: the data files are the
 // plain run's, byte for byte, and a stop still says why.
 TEST(QuietRun, WritesTheSameFilesAndShowsOnlyTheStops) {
