@@ -1186,7 +1186,9 @@ def parse_args(argv):
                "band=EMIN-EMAX (keV), fnu=FREQUENCY (Hz). Exit statuses: 0 done; 1 least squares did not "
                "converge; 2 usage; 3 data refused; 4 parameter choice refused; 5 parameter file or starting model "
                "refused; 6 output folder not writable or holding an input; 7 the fit cannot be trusted; "
-               "130 interrupted.")
+               "130 interrupted.\n\nExample (the synthetic outburst of the clone's examples/, a flux at 5 kpc):\n"
+               f"  {PROG} examples/outburst_start.par examples/outburst_synthetic.txt --free texp,mdisk,t0 \\\n"
+               "      --t0 57999 --observable flux --distance 5kpc --mcmc -o runs/fit")
     p.add_argument("parameter_file", help="velmora parameter file: the starting model and the fixed parameters")
     p.add_argument("data", nargs="+",
                    help="light curves: columns time (days), value, error and optionally 1 for an upper limit; "

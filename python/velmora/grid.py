@@ -251,11 +251,16 @@ def parse_ranges(ranges: list, kinds: dict) -> list:
             raise Usage(f"no values for {key}")
         listed = values.split(",")
         distinct = set()
-        for v in listed:
+        for i, v in enumerate(listed):
             if v == "":
-                raise Usage(f"empty value in '{shown(text)}'")
+                # "l=0.25, 0.4": the shell's blank ended the range after its comma
+                raise Usage(f"empty value in '{shown(text)}'" + (
+                    f" (a blank after a comma ends the range: write {key}=V1,V2 without blanks)"
+                    if i == len(listed) - 1 else ""))
             if not NUMBER.match(v):
-                raise Usage(f"{key} takes a number, not '{shown(v)}'")
+                raise Usage(f"{key} takes a number, not '{shown(v)}'" + (
+                    f" (write {key}={','.join(x.strip() for x in listed)} without blanks)"
+                    if NUMBER.match(v.strip()) else ""))
             if kinds[key] == "integer" and not INTEGER.match(v):
                 raise Usage(f"{key} takes a whole number, not '{shown(v)}'")
             if v in distinct:

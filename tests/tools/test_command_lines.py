@@ -116,3 +116,27 @@ def test_plot_of_a_folder_without_data_says_where_the_data_are(grid_list, says, 
     err = stderr_of(plot, [str(tmp_path)], capsys, status=1)
     assert f"no velmora data in {tmp_path} (" in err
     assert says.format(folder=tmp_path) in err
+
+
+@pytest.mark.parametrize("ranges, says", [
+    (["l=0.25,", "0.4"], "empty value in 'l=0.25,' (a blank after a comma ends the range: write l=V1,V2 without blanks)"),
+    (["l=0.25, 0.4"], "l takes a number, not ' 0.4' (write l=0.25,0.4 without blanks)"),
+    (["l=0.25,,0.4"], "empty value in 'l=0.25,,0.4'\n"),       # a doubled comma: no blank to blame
+    (["l=0.25,abc"], "l takes a number, not 'abc'\n"),
+], ids=["blank-after-comma", "quoted-blank", "double-comma", "word"])
+def test_grid_range_with_blanks_says_how_to_write_it(ranges, says, capsys, tmp_path):
+    err = stderr_of(grid, ["-o", str(tmp_path / "g"), BASE] + ranges, capsys)
+    assert f"velmora-grid: {says}" in err
+    assert not (tmp_path / "g").exists()
+
+
+def test_fit_help_example_names_files_of_the_clone_and_options_the_fit_takes(capsys):
+    with pytest.raises(SystemExit):
+        fit.main(["--help"])
+    example = capsys.readouterr().out.split("Example")[1].split(":\n", 1)[1].replace("\\\n", " ").split()
+    assert example[0] == "velmora-fit"
+    for path in example[1:3]:
+        assert (SOURCE / path).is_file(), path
+    args = fit.parse_args(example[1:])  # the parser takes the example as written
+    assert (args.free, args.t0, args.observable, args.mcmc) == ("texp,mdisk,t0", 57999.0, "flux", True)
+    assert args.distance_cm == pytest.approx(5 * velmora.constants.kpc, rel=1e-15)
