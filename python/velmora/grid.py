@@ -263,8 +263,10 @@ def parse_ranges(ranges: list, kinds: dict) -> list:
                     if NUMBER.match(v.strip()) else ""))
             if kinds[key] == "integer" and not INTEGER.match(v):
                 raise Usage(f"{key} takes a whole number, not '{shown(v)}'")
-            if v in distinct:
-                raise Usage(f"value {v} of {key} is listed twice")
+            same = next((w for w in listed[:listed.index(v)] if float(w) == float(v)), None) \
+                if v not in distinct else v
+            if same is not None:  # 0.4 and 0.40 are one model, run twice under two names
+                raise Usage(f"value {v} of {key} is listed twice" + (f" (as {same})" if same != v else ""))
             distinct.add(v)
         out.append((key, listed))
     return out
