@@ -1281,6 +1281,12 @@ def check_args(args):
             raise Refusal(EXIT_USAGE, f"--burn {args.burn} must be between 0 and the steps")
         if args.processes < 1:
             raise Refusal(EXIT_USAGE, "--processes must be at least 1")
+        # Each worker is a copy of this process with its own models: more of them than processors
+        # only share the processors and multiply the memory (--processes 1000 forked a thousand).
+        processors = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
+        if args.processes > processors:
+            raise Refusal(EXIT_USAGE, f"--processes {args.processes}: this process may use {processors} "
+                          f"processor{'s' if processors > 1 else ''}; more workers than that only slow the sampler")
 
 
 def read_start(path):

@@ -106,6 +106,8 @@ HOSTILE = [
     ("irradiation bounds beyond the model's", None, None, ["LC:bolometric", "--free", "texp,c_irr", "--distance",
                                                           "5kpc", "--inclination", "30", "--bound", "c_irr=0,5"],
      4, ["c_irr bounds [0, 5] must lie within 0..1"]),
+    ("more workers than processors", None, None, ["LC", "--free", "texp", "--mcmc", "--walkers", "8", "--processes",
+                                                  str(len(os.sched_getaffinity(0)) + 1)], 2, ["--processes", "processor"]),
     ("a device that never ends", None, None, ["/dev/zero", "--free", "texp"], 3, ["/dev/zero is not a text table"]),
     ("a chain larger than the memory", None, None, ["LC", "--free", "texp", "--mcmc", "--walkers", "8", "--steps",
                                                     "100000000000000"], 2, ["--steps 100000000000000", "GiB"]),
