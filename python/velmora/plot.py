@@ -276,6 +276,8 @@ def parse_t0(text: str) -> float:
                 value = float(json.load(f)["t0_best"])
         except (OSError, ValueError, KeyError, TypeError) as e:
             raise UsageError(f"--t0 {text}: no best-fit t0 in {path} ({e})")
+        if not math.isfinite(value):  # JSON's NaN and 1e999 read as floats
+            raise UsageError(f"--t0 {text}: the best-fit t0 in {path} is {value}, not a time")
         return value
     raise UsageError(f"--t0 takes a number (days) or a velmora-fit output folder, not {text!r}")
 

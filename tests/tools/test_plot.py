@@ -114,6 +114,10 @@ def test_t0_from_a_fit_folder(tmp_path):
     assert plot.parse_t0("59500.5") == 59500.5
     with pytest.raises(plot.UsageError):
         plot.parse_t0(str(tmp_path / "nowhere"))
+    for damaged in ('{"t0_best": NaN}', '{"t0_best": 1e999}', '{"t0_best": "59487"}x'):  # JSON reads the first two
+        (tmp_path / "summary.json").write_text(damaged)
+        with pytest.raises(plot.UsageError, match="--t0"):
+            plot.parse_t0(str(tmp_path))
 
 
 def test_observed_points_off_the_model_are_warned_about(capsys):
