@@ -284,12 +284,19 @@ bool scan_parameter_entries(FILE* IN, parameter_values& values, refusal_text& wh
   source in{IN};
   entry e;
   assignment_line assignment;
-  int last_line = 0;  // the line of the last word read
+  int last_line = 0;     // the line of the last word read
+  int hash_opened = 0;   // the line that a lone '#' opened, as the previous word read
   while (true) {
     if (!scan_entry(in, e, why)) return false;
     if (e.value[0] == '\0') return true;
     const bool first_on_line = e.value_line != last_line;
+    const bool after_opening_hash = hash_opened == e.value_line;
+    hash_opened = first_on_line && !e.has_hash && std::strcmp(e.value.data(), "#") == 0 ? e.value_line : 0;
     last_line = e.has_hash && e.keyword[0] != '\0' ? e.keyword_line : e.value_line;
+    // "# 1 # save": a line "commented out" the way other files allow is an entry all the same.
+    if (after_opening_hash && e.has_hash && e.keyword[0] != '\0' && find_keyword(e.keyword.data()) != nullptr)
+      warn_about(warn, e.keyword_line, "%s: read although a '#' starts the line (a parameter file has no comment "
+                 "lines: delete the entry to leave it out)", e.keyword.data());
     if (!e.has_hash) {
       if (glued_value(e.value))
         warn_about(warn, e.value_line,

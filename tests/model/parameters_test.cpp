@@ -186,6 +186,50 @@ INSTANTIATE_TEST_SUITE_P(
         Assignment{"NoKeyword", "mas = 1e34", {}}),
     [](const ::testing::TestParamInfo<Assignment>& info) { return std::string(info.param.label); });
 
+// A line "commented out" with a leading '#', as other files allow, is an
+// entry all the same when the line before ends with one: the reader says so.
+// After comment words, or with the '#' glued to the value, it is not read.
+struct CommentedOut {
+  const char* label;
+  const char* text;
+  int save;
+  std::vector<std::string> warnings;
+};
+
+class CommentedOutLine : public ::testing::TestWithParam<CommentedOut> {};
+
+TEST_P(CommentedOutLine, IsNamedWhereItIsRead) {
+  const CommentedOut& c = GetParam();
+  const std::string text = c.text;
+  FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  parameter_values values{};
+  refusal_text why{};
+  std::vector<std::string> warned;
+  ASSERT_TRUE(scan_parameter_entries(in, values, why, [&warned](int line, const char* w) {
+    warned.push_back(std::to_string(line) + ": " + w);
+  }));
+  std::fclose(in);
+  EXPECT_EQ(values.save, c.save);
+  EXPECT_EQ(values.l, 0.4);
+  EXPECT_EQ(warned, c.warnings);
+}
+
+const std::string READ_ALTHOUGH =
+    "save: read although a '#' starts the line (a parameter file has no comment lines: delete the entry to leave it out)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, CommentedOutLine,
+    ::testing::Values(
+        CommentedOut{"AfterAnEntry", "0.4 # l\n# 1 # save\n", 1, {"2: " + READ_ALTHOUGH}},
+        CommentedOut{"FirstLine", "# 1 # save\n0.4 # l\n", 1, {"1: " + READ_ALTHOUGH}},
+        CommentedOut{"AfterCommentWords", "0.4 # l  the order\n# 1 # save\n", 0,
+                     {"2: 1: not a keyword; the entry is skipped"}},
+        CommentedOut{"GluedHash", "0.4 # l\n#1 # save\n", 0,
+                     {"2: save: the value '#1' is not a whole number; the entry is skipped"}},
+        CommentedOut{"HashInsideALine", "0.4 # l\nnote # 1 # save\n", 0, {"2: 1: not a keyword; the entry is skipped"}},
+        CommentedOut{"PlainEntry", "0.4 # l\n1 # save\n", 1, {}}),
+    [](const ::testing::TestParamInfo<CommentedOut>& info) { return std::string(info.param.label); });
+
 // A reader's warning quotes the token it skips: a byte-order mark, a
 // zero-width space, a no-break space or a control character in it is written
 // out, so that '\ufeff1e34' does not read as the number it looks like; plain
