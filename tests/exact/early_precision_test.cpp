@@ -170,6 +170,25 @@ disc_parameters model(double l, double r_in, double r_out, double sigma_index, i
   return p;
 }
 
+// The reference models e1 (l 10, a ring 0.4..0.7, texp 12 days) and e2
+// (l 7.5, 0.05..1, sigma_index 1.2, texp 30 days) of /work/shared/reference/early.
+disc_parameters reference_e1() {
+  disc_parameters p = model(10.0, 0.4, 0.7, 0.0, 0);
+  p.mass = 1.5e34;
+  p.mdisk = 2e24;
+  p.r_out_disk = 5e10;
+  p.texp = 12.0;
+  return p;
+}
+
+disc_parameters reference_e2() {
+  disc_parameters p = model(7.5, 0.05, 1.0, 1.2, 0);
+  p.mass = 2.4e34;
+  p.mdisk = 1e24;
+  p.r_out_disk = 8e10;
+  return p;
+}
+
 // Checks the rate at tau (texp) against whichever reference holds there to
 // 1e-9 of the rate; returns how many did. The rate is never negative or nan.
 int check_against_references(const disc_parameters& p, double tau, double* worst) {
@@ -208,15 +227,7 @@ TEST(EarlyPrecision, UnseenEarlyModelsAgreeWithTheReferences) {
   // /work/shared/reference/early e1 (l 10, a ring 0.4..0.7, texp 12 days) and
   // e2 (l 7.5, 0.05..1, sigma_index 1.2, texp 30 days), at their output
   // times 0.1..1.6 and 0.08..1.28 texp (five, log-spaced) and between them.
-  disc_parameters e1 = model(10.0, 0.4, 0.7, 0.0, 0);
-  e1.mass = 1.5e34;
-  e1.mdisk = 2e24;
-  e1.r_out_disk = 5e10;
-  e1.texp = 12.0;
-  disc_parameters e2 = model(7.5, 0.05, 1.0, 1.2, 0);
-  e2.mass = 2.4e34;
-  e2.mdisk = 1e24;
-  e2.r_out_disk = 8e10;
+  const disc_parameters e1 = reference_e1(), e2 = reference_e2();
   double worst = 0.0;
   int used = 0;
   for (int i = 0; i < 9; ++i) {
@@ -233,15 +244,7 @@ TEST(EarlyPrecision, WhereTheEdgeIsFeltAndTheModesCancelTheReflectionIsDuhamels)
   // Duhamel's principle, to 1e-9 (nested quadratures to 1e-10 and 1e-12).
   // The cases (l 10 at 1.01 texp, l 7.17 at 0.58 texp, full discs),
   // and e1, e2 at their output times.
-  disc_parameters e1 = model(10.0, 0.4, 0.7, 0.0, 0);
-  e1.mass = 1.5e34;
-  e1.mdisk = 2e24;
-  e1.r_out_disk = 5e10;
-  e1.texp = 12.0;
-  disc_parameters e2 = model(7.5, 0.05, 1.0, 1.2, 0);
-  e2.mass = 2.4e34;
-  e2.mdisk = 1e24;
-  e2.r_out_disk = 8e10;
+  const disc_parameters e1 = reference_e1(), e2 = reference_e2();
   struct probe {
     disc_parameters p;
     double tau;
